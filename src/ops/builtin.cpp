@@ -1,0 +1,320 @@
+#include "ops/builtin.hpp"
+
+#include <charconv>
+
+#include "invariant.hpp"
+
+namespace kiv {
+namespace {
+
+using Maybe = std::optional<Complex>;
+
+// Text templates mark the first argument with \1 and the second with \2.
+std::string fill(std::string_view pattern, std::span<const std::string> args) {
+    std::string out;
+    for (const char c : pattern) {
+        if (c == '\1')
+            out += args[0];
+        else if (c == '\2')
+            out += args[1];
+        else
+            out += c;
+    }
+    return out;
+}
+
+// i*z written as the full complex product, as the inverse trigonometric
+// rules require (the zero products matter for signed zeros).
+Complex times_i(Complex z) { return {z.re * 0.0 - z.im, z.re + z.im * 0.0}; }
+
+// Shared first step of ArcSin and ArcCos: q = i*z + sqrt(1 - z^2).
+Complex arcsin_argument(Complex z) {
+    const double x = z.re;
+    const double y = z.im;
+    const Complex t = times_i(z);
+    const double xy = x * y;
+    const Complex root = sqrt(Complex{(y * y - x * x) + 1.0, 0.0 - (xy + xy)});
+    return {t.re + root.re, t.im + root.im};
+}
+
+Complex square(Complex z) {
+    return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im};
+}
+
+struct KivRule {
+    static constexpr const char* type = "Kiv";
+    static constexpr const char* name = "KIV";
+    static constexpr const char* latex = "e^{\1} - \\ln(\2)";
+    static constexpr const char* python = "(np.exp(\1) - np.log(\2))";
+    static Maybe apply(Complex z, Complex w) {
+        if (modulus(w) == 0.0) return {};
+        const Complex e = exp(z);
+        const Complex l = log(w);
+        return Complex{e.re - l.re, e.im - l.im};
+    }
+};
+struct NegRule {
+    static constexpr const char* type = "Neg";
+    static constexpr const char* name = "Neg";
+    static constexpr const char* latex = "(-(\1))";
+    static constexpr const char* python = "(-(\1))";
+    static Maybe apply(Complex z) { return Complex{-z.re, -z.im}; }
+};
+struct InvRule {
+    static constexpr const char* type = "Inv";
+    static constexpr const char* name = "Inv";
+    static constexpr const char* latex = "\\frac{1}{\1}";
+    static constexpr const char* python = "(1/(\1))";
+    static Maybe apply(Complex z) {
+        if (modulus(z) == 0.0) return {};
+        return divide({1.0, 0.0}, z);
+    }
+};
+struct PlusRule {
+    static constexpr const char* type = "Plus";
+    static constexpr const char* name = "Plus";
+    static constexpr bool commutative = true;
+    static constexpr const char* latex = "\1 + \2";
+    static constexpr const char* python = "(\1)+(\2)";
+    static Maybe apply(Complex z, Complex w) { return Complex{z.re + w.re, z.im + w.im}; }
+};
+struct TimesRule {
+    static constexpr const char* type = "Times";
+    static constexpr const char* name = "Times";
+    static constexpr bool commutative = true;
+    static constexpr const char* latex = "\1 \\cdot \2";
+    static constexpr const char* python = "(\1)*(\2)";
+    static Maybe apply(Complex z, Complex w) {
+        return Complex{z.re * w.re - z.im * w.im, z.im * w.re + z.re * w.im};
+    }
+};
+struct SubtractRule {
+    static constexpr const char* type = "Subtract";
+    static constexpr const char* name = "Subtract";
+    static constexpr const char* latex = "\1 - \2";
+    static constexpr const char* python = "(\1)-(\2)";
+    static Maybe apply(Complex z, Complex w) { return Complex{z.re - w.re, z.im - w.im}; }
+};
+struct DivideRule {
+    static constexpr const char* type = "Divide";
+    static constexpr const char* name = "Divide";
+    static constexpr const char* latex = "\\frac{\1}{\2}";
+    static constexpr const char* python = "((\1)/(\2))";
+    static Maybe apply(Complex z, Complex w) {
+        if (modulus(w) == 0.0) return {};
+        return divide(z, w);
+    }
+};
+struct ExpRule {
+    static constexpr const char* type = "Exp";
+    static constexpr const char* name = "Exp";
+    static constexpr const char* latex = "e^{\1}";
+    static constexpr const char* python = "np.exp(\1)";
+    static Maybe apply(Complex z) { return exp(z); }
+};
+struct LogRule {
+    static constexpr const char* type = "Log";
+    static constexpr const char* name = "Log";
+    static constexpr const char* latex = "\\ln(\1)";
+    static constexpr const char* python = "np.log(\1)";
+    static Maybe apply(Complex z) {
+        if (modulus(z) == 0.0) return {};
+        return log(z);
+    }
+};
+struct SqrtRule {
+    static constexpr const char* type = "Sqrt";
+    static constexpr const char* name = "Sqrt";
+    static constexpr const char* latex = "\\sqrt{\1}";
+    static constexpr const char* python = "np.sqrt(\1)";
+    static Maybe apply(Complex z) { return sqrt(z); }
+};
+struct SinRule {
+    static constexpr const char* type = "Sin";
+    static constexpr const char* name = "Sin";
+    static constexpr const char* latex = "\\sin(\1)";
+    static constexpr const char* python = "np.sin(\1)";
+    static Maybe apply(Complex z) {
+        return Complex{std::sin(z.re) * std::cosh(z.im), std::cos(z.re) * std::sinh(z.im)};
+    }
+};
+struct CosRule {
+    static constexpr const char* type = "Cos";
+    static constexpr const char* name = "Cos";
+    static constexpr const char* latex = "\\cos(\1)";
+    static constexpr const char* python = "np.cos(\1)";
+    static Maybe apply(Complex z) {
+        return Complex{std::cos(z.re) * std::cosh(z.im), -(std::sin(z.re) * std::sinh(z.im))};
+    }
+};
+struct TanRule {
+    static constexpr const char* type = "Tan";
+    static constexpr const char* name = "Tan";
+    static constexpr const char* latex = "\\tan(\1)";
+    static constexpr const char* python = "np.tan(\1)";
+    static Maybe apply(Complex z) {
+        const Complex n = *SinRule::apply(z);
+        const Complex c = *CosRule::apply(z);
+        if (modulus(c) == 0.0) return {};
+        return divide(n, c);
+    }
+};
+struct ArcSinRule {
+    static constexpr const char* type = "ArcSin";
+    static constexpr const char* name = "ArcSin";
+    static constexpr const char* latex = "\\arcsin(\1)";
+    static constexpr const char* python = "np.arcsin(\1)";
+    static Maybe apply(Complex z) {
+        const Complex q = arcsin_argument(z);
+        if (modulus(q) == 0.0) return {};
+        const Complex l = log(q);
+        return Complex{l.im + l.re * -0.0, l.im * -0.0 - l.re};
+    }
+};
+struct ArcCosRule {
+    static constexpr const char* type = "ArcCos";
+    static constexpr const char* name = "ArcCos";
+    static constexpr const char* latex = "\\arccos(\1)";
+    static constexpr const char* python = "np.arccos(\1)";
+    static Maybe apply(Complex z) {
+        constexpr double half_pi = 1.5707963267948966;
+        const Complex q = arcsin_argument(z);
+        if (modulus(q) == 0.0) return {};
+        const Complex l = log(q);
+        return Complex{(l.re * 0.0 - l.im) + half_pi, (l.re + l.im * 0.0) + 0.0};
+    }
+};
+struct ArcTanRule {
+    static constexpr const char* type = "ArcTan";
+    static constexpr const char* name = "ArcTan";
+    static constexpr const char* latex = "\\arctan(\1)";
+    static constexpr const char* python = "np.arctan(\1)";
+    static Maybe apply(Complex z) {
+        const Complex t = times_i(z);
+        const Complex p{1.0 - t.re, 0.0 - t.im};
+        const Complex m{t.re + 1.0, t.im + 0.0};
+        if (modulus(p) == 0.0 || modulus(m) == 0.0) return {};
+        const Complex lp = log(p);
+        const Complex lm = log(m);
+        const Complex d{lp.re - lm.re, lp.im - lm.im};
+        return Complex{0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im};
+    }
+};
+struct SquareRule {
+    static constexpr const char* type = "Square";
+    static constexpr const char* name = "Square";
+    static constexpr const char* latex = "{\1}^2";
+    static constexpr const char* python = "(\1)**2";
+    static Maybe apply(Complex z) { return square(z); }
+};
+struct CubeRule {
+    static constexpr const char* type = "Cube";
+    static constexpr const char* name = "Cube";
+    static constexpr const char* latex = "{\1}^3";
+    static constexpr const char* python = "(\1)**3";
+    static Maybe apply(Complex z) {
+        const Complex s = square(z);
+        return Complex{z.re * s.re - z.im * s.im, z.re * s.im + z.im * s.re};
+    }
+};
+
+template <class Rule>
+concept Binary = requires(Complex z) { Rule::apply(z, z); };
+
+template <class Rule>
+constexpr bool commutative_rule() {
+    if constexpr (requires { Rule::commutative; }) return Rule::commutative;
+    return false;
+}
+
+// One stateless operator type per rule; the rule's apply() is inlined into
+// both the single-point and the block evaluation.
+template <class Rule>
+class Builtin final : public Operator {
+public:
+    static constexpr unsigned kArity = Binary<Rule> ? 2 : 1;
+
+    std::string_view name() const override { return Rule::name; }
+    unsigned arity() const override { return kArity; }
+    bool is_commutative() const override { return commutative_rule<Rule>(); }
+
+    std::optional<Complex> eval(std::span<const Complex> args) const override {
+        require(args.size());
+        if constexpr (kArity == 2)
+            return Rule::apply(args[0], args[1]);
+        else
+            return Rule::apply(args[0]);
+    }
+
+    void eval_block(const Complex* const* args, Complex* out, std::size_t rows) const override {
+        for (std::size_t r = 0; r < rows; ++r) {
+            std::optional<Complex> value;
+            if constexpr (kArity == 2)
+                value = Rule::apply(args[0][r], args[1][r]);
+            else
+                value = Rule::apply(args[0][r]);
+            out[r] = value ? *value : kAbsent;
+        }
+    }
+
+    std::string to_latex(std::span<const std::string> args) const override {
+        require(args.size());
+        return fill(Rule::latex, args);
+    }
+    std::string to_python(std::span<const std::string> args) const override {
+        require(args.size());
+        return fill(Rule::python, args);
+    }
+    std::string debug_text() const override { return Rule::type; }
+
+private:
+    static void require(std::size_t count) { check_index(kArity - 1, count, "src/ops/builtin"); }
+};
+
+std::string shortest(double v) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return std::string(buffer, result.ptr);
+}
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+template <class... Rules>
+std::vector<std::unique_ptr<Operator>> make_all() {
+    std::vector<std::unique_ptr<Operator>> ops;
+    (ops.push_back(std::make_unique<Builtin<Rules>>()), ...);
+    return ops;
+}
+
+}  // namespace
+
+ConstOp::ConstOp(std::string name, std::string latex, std::string python, Complex value)
+    : name_(std::move(name)), latex_(std::move(latex)), python_(std::move(python)), value_(value) {}
+
+void ConstOp::eval_block(const Complex* const*, Complex* out, std::size_t rows) const {
+    for (std::size_t r = 0; r < rows; ++r) out[r] = value_;
+}
+
+std::string ConstOp::debug_text() const {
+    return "ConstOp { name: " + quoted(name_) + ", latex: " + quoted(latex_) +
+           ", python: " + quoted(python_) + ", value: Complex { re: " + shortest(value_.re) +
+           ", im: " + shortest(value_.im) + " } }";
+}
+
+std::vector<std::unique_ptr<Operator>> all_builtins() {
+    return make_all<KivRule, NegRule, InvRule, PlusRule, TimesRule, SubtractRule, DivideRule,
+                    ExpRule, LogRule, SqrtRule, SinRule, CosRule, TanRule, ArcSinRule,
+                    ArcCosRule, ArcTanRule, SquareRule, CubeRule>();
+}
+
+std::vector<std::unique_ptr<Operator>> builtin_constants() {
+    std::vector<std::unique_ptr<Operator>> ops;
+    ops.push_back(std::make_unique<ConstOp>("0", "0", "0", Complex{0.0, 0.0}));
+    ops.push_back(std::make_unique<ConstOp>("1", "1", "1", Complex{1.0, 0.0}));
+    ops.push_back(std::make_unique<ConstOp>("I", "i", "1j", Complex{0.0, 1.0}));
+    ops.push_back(std::make_unique<ConstOp>("Pi", "\\pi", "np.pi", Complex{3.141592653589793, 0.0}));
+    ops.push_back(std::make_unique<ConstOp>("E", "e", "np.e", Complex{2.718281828459045, 0.0}));
+    return ops;
+}
+
+}  // namespace kiv

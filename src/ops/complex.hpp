@@ -1,0 +1,66 @@
+// Complex: a complex number as two doubles, and the elementary complex
+// functions every operator is built from.
+//
+// The special-value rules (infinities, signed zeros, NaN) are part of the
+// contract: search results depend on them bit for bit, which is why this is
+// not std::complex. Every function is pure and thread-safe.
+#pragma once
+
+#include <cmath>
+
+namespace kiv {
+
+struct Complex {
+    double re = 0.0;
+    double im = 0.0;
+
+    friend bool operator==(const Complex&, const Complex&) = default;
+};
+
+// Overflow-safe modulus; every "undefined at zero" test uses it.
+inline double modulus(Complex z) { return std::hypot(z.re, z.im); }
+
+inline double argument(Complex z) { return std::atan2(z.im, z.re); }
+
+// a / b. The caller has already checked that |b| != 0.
+inline Complex divide(Complex a, Complex b) {
+    const double d = b.re * b.re + b.im * b.im;
+    return {(a.re * b.re + a.im * b.im) / d, (a.im * b.re - a.re * b.im) / d};
+}
+
+// ln z. The caller has already checked that |z| != 0.
+inline Complex log(Complex z) { return {std::log(modulus(z)), argument(z)}; }
+
+inline Complex exp(Complex z) {
+    const double x = z.re;
+    const double y = z.im;
+    if (std::isinf(x) && x < 0) {
+        if (std::isinf(y) || std::isnan(y)) return {0.0, 0.0};
+    } else if (std::isinf(x)) {
+        if (y == 0.0 || std::isinf(y) || std::isnan(y))
+            return {x, std::isinf(y) ? std::nan("") : y};
+    } else if (std::isnan(x) && y == 0.0) {
+        return z;
+    }
+    const double e = std::exp(x);
+    return {e * std::cos(y), e * std::sin(y)};
+}
+
+inline Complex sqrt(Complex z) {
+    const double x = z.re;
+    const double y = z.im;
+    if (y == 0.0) {
+        if (!std::signbit(x)) return {std::sqrt(x), y};
+        const double root = std::sqrt(-x);
+        return {0.0, std::signbit(y) ? -root : root};
+    }
+    if (x == 0.0) {
+        const double h = std::sqrt(std::fabs(y) * 0.5);
+        return {h, std::signbit(y) ? -h : h};
+    }
+    const double rho = std::sqrt(modulus(z));
+    const double theta = argument(z) * 0.5;
+    return {rho * std::cos(theta), rho * std::sin(theta)};
+}
+
+}  // namespace kiv

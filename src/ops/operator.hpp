@@ -1,0 +1,46 @@
+// Operator: the interface every formula operator implements.
+//
+// Operators are immutable after construction and are called concurrently
+// from all worker threads without locking. `eval` is the reference rule for
+// one point; `eval_block` applies the same rule to many rows at once so that
+// the batched evaluator pays one virtual call per token per block, not per row.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "ops/complex.hpp"
+
+namespace kiv {
+
+// Marks a row whose operator result is absent in block evaluation. A NaN
+// never passes the evaluator's finiteness test, so absent and "computed but
+// rejected" are treated alike, which is exactly what evaluation requires.
+inline constexpr Complex kAbsent{__builtin_nan(""), __builtin_nan("")};
+
+class Operator {
+public:
+    virtual ~Operator() = default;
+
+    virtual std::string_view name() const = 0;
+    virtual unsigned arity() const = 0;
+    virtual bool is_commutative() const { return false; }
+
+    // Result at `args` (at least arity() values), or nothing where undefined.
+    virtual std::optional<Complex> eval(std::span<const Complex> args) const = 0;
+
+    // out[r] = eval(args[0][r], args[1][r]) for r < rows, kAbsent where
+    // undefined. `out` may alias args[0].
+    virtual void eval_block(const Complex* const* args, Complex* out, std::size_t rows) const;
+
+    virtual std::string to_latex(std::span<const std::string> args) const = 0;
+    virtual std::string to_python(std::span<const std::string> args) const = 0;
+
+    // Diagnostic description; not used in formulas.
+    virtual std::string debug_text() const = 0;
+};
+
+}  // namespace kiv
