@@ -30,4 +30,8 @@ private:
     std::variant<std::uint64_t, std::string> payload_;
 };
 
+// A value or the SearchError that prevented it.
+template <class T>
+using Outcome = std::variant<T, SearchError>;
+
 }  // namespace kiv

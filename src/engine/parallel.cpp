@@ -1,0 +1,29 @@
+#include "engine/parallel.hpp"
+
+#include <omp.h>
+
+#include <cstdlib>
+
+namespace kiv {
+namespace {
+
+std::size_t configured_workers() {
+    if (const char* text = std::getenv("KIV_SR_NUM_THREADS")) {
+        char* end = nullptr;
+        const long value = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && value > 0) return static_cast<std::size_t>(value);
+    }
+    return static_cast<std::size_t>(omp_get_num_procs());
+}
+
+}  // namespace
+
+// Read on every call, so a process (or a test) can change it between searches.
+std::size_t worker_count() { return configured_workers(); }
+
+namespace detail {
+
+bool is_calling_thread() { return omp_get_thread_num() == 0; }
+
+}  // namespace detail
+}  // namespace kiv

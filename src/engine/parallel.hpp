@@ -1,0 +1,84 @@
+// The process-wide worker pool (OpenMP threads, one per logical processor or
+// KIV_SR_NUM_THREADS) and the one way the engine uses it: parallel_for.
+//
+// Each index is handled by exactly one worker; bodies write only their own
+// output slot, so results never depend on thread timing. Exceptions never
+// leave a worker: the one of the lowest index is rethrown on the calling
+// thread after all workers have stopped. The calling thread is worker 0 and
+// polls the cancellation check between its iterations.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <exception>
+#include <limits>
+#include <mutex>
+
+#include "engine/cancel.hpp"
+
+namespace kiv {
+
+// Number of workers a parallel_for uses.
+std::size_t worker_count();
+
+namespace detail {
+
+// Remembers the exception of the lowest failing index.
+class FirstFailure {
+public:
+    void record(std::size_t index, std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        if (index < index_) {
+            index_ = index;
+            error_ = std::move(error);
+        }
+    }
+    void rethrow_if_any() const {
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::size_t index_ = std::numeric_limits<std::size_t>::max();
+    std::exception_ptr error_;
+};
+
+bool is_calling_thread();
+
+}  // namespace detail
+
+// Runs body(i) for every i in [0, count). Throws SearchCancelled when
+// `cancel` asked to stop, or the body's first exception.
+template <class Body>
+void parallel_for(std::size_t count, Body&& body, const CancelCheck& cancel = {}) {
+    using clock = std::chrono::steady_clock;
+    constexpr auto poll_interval = std::chrono::milliseconds(20);
+    std::atomic<bool> stop{false};
+    bool cancelled = false;
+    detail::FirstFailure failure;
+    auto next_poll = clock::now() + poll_interval;
+    const int threads = static_cast<int>(worker_count());
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+    for (std::size_t i = 0; i < count; ++i) {
+        if (stop.load(std::memory_order_relaxed)) continue;
+        try {
+            if (cancel && detail::is_calling_thread() && clock::now() >= next_poll) {
+                next_poll = clock::now() + poll_interval;
+                if (cancel()) {
+                    cancelled = true;
+                    stop.store(true, std::memory_order_relaxed);
+                    continue;
+                }
+            }
+            body(i);
+        } catch (...) {
+            failure.record(i, std::current_exception());
+            stop.store(true, std::memory_order_relaxed);
+        }
+    }
+    failure.rethrow_if_any();
+    if (cancelled) throw SearchCancelled();
+}
+
+}  // namespace kiv
