@@ -21,6 +21,8 @@ std::size_t configured_workers() {
 // Read on every call, so a process (or a test) can change it between searches.
 std::size_t worker_count() { return configured_workers(); }
 
+std::size_t current_worker() { return static_cast<std::size_t>(omp_get_thread_num()); }
+
 namespace detail {
 
 bool is_calling_thread() { return omp_get_thread_num() == 0; }

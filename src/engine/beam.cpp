@@ -1,0 +1,74 @@
+#include "engine/beam.hpp"
+
+#include <algorithm>
+
+#include "engine/retention.hpp"
+#include "invariant.hpp"
+
+namespace kiv {
+
+BeamEntry BeamEntry::make(Expression expression, const OperatorRegistry& registry) {
+    const SampleValues samples = sample_values(expression, registry);
+    const bool defined = std::all_of(samples.begin(), samples.end(), is_acceptable);
+    std::string key = operator_sequence_key(expression.tokens);
+    return {std::move(expression), samples, defined, std::move(key)};
+}
+
+const std::vector<BeamEntry>& Beam::bucket(std::size_t level) const {
+    check_index(level, buckets_.size(), "src/engine/beam");
+    return buckets_[level];
+}
+
+const BeamEntry& Beam::left(const Recipe& recipe) const {
+    const auto& entries = bucket(recipe.left_level);
+    check_index(recipe.left, entries.size(), "src/engine/beam");
+    return entries[recipe.left];
+}
+
+const BeamEntry* Beam::right(const Recipe& recipe, std::size_t level) const {
+    const std::size_t right_level = level - 1 - recipe.left_level;
+    if (right_level == 0) return nullptr;
+    const auto& entries = bucket(right_level);
+    check_index(recipe.right, entries.size(), "src/engine/beam");
+    return &entries[recipe.right];
+}
+
+void Beam::write_tokens(const Recipe& recipe, std::size_t level, std::vector<Token>& out) const {
+    const Expression& a = left(recipe).expression;
+    out.assign(a.tokens.begin(), a.tokens.end());
+    std::uint8_t arity = 1;
+    if (const BeamEntry* b = right(recipe, level)) {
+        arity = 2;
+        for (Token token : b->expression.tokens) {
+            if (token.kind == TokenKind::Param) token.index = static_cast<std::uint8_t>(token.index + a.n_params);
+            out.push_back(token);
+        }
+    }
+    out.push_back(Token::op(arity, recipe.op_id));
+}
+
+Expression Beam::materialize(const Recipe& recipe, std::size_t level, const OperatorRegistry& registry,
+                             std::span<const double> params) const {
+    const Expression& a = left(recipe).expression;
+    const BeamEntry* b = right(recipe, level);
+    Expression e = b ? apply_binary(recipe.op_id, a, b->expression, registry) : apply_unary(recipe.op_id, a, registry);
+    if (!params.empty()) {
+        std::size_t k = 0;
+        for (Token& token : e.tokens)
+            if (token.kind == TokenKind::Param) token.value = {params[k++], 0.0};
+    }
+    return e;
+}
+
+std::string Beam::op_key(const Recipe& recipe, std::size_t level) const {
+    std::string key = left(recipe).op_key;
+    if (const BeamEntry* b = right(recipe, level)) {
+        if (!key.empty() && !b->op_key.empty()) key += '-';
+        key += b->op_key;
+    }
+    if (!key.empty()) key += '-';
+    key += std::to_string(recipe.op_id);
+    return key;
+}
+
+}  // namespace kiv

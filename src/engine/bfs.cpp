@@ -1,0 +1,246 @@
+#include "engine/bfs.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "core/dataset.hpp"
+#include "engine/beam.hpp"
+#include "engine/expansion.hpp"
+#include "engine/optimizer.hpp"
+#include "engine/parallel.hpp"
+#include "engine/pareto_front.hpp"
+#include "engine/progress.hpp"
+#include "engine/retention.hpp"
+#include "engine/scoring.hpp"
+#include "engine/seen_set.hpp"
+#include "invariant.hpp"
+
+namespace kiv {
+namespace {
+
+constexpr std::size_t kMaxInputColumns = 255;
+constexpr std::size_t kSearchIterations = 10;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows,
+                                       const std::vector<double>& targets, const SearchConfig& config) {
+    if (rows.size() != targets.size() || rows.empty())
+        return SearchError::invalid_input("Inputs and target vector must be non-empty and equal length.");
+    if (rows.front().size() > kMaxInputColumns)
+        return SearchError::invalid_input("Inputs have " + std::to_string(rows.front().size()) +
+                                          " columns; at most 255 input variables are supported.");
+    if (config.max_complexity == 0) return SearchError::invalid_input("max_complexity must be at least 1.");
+    return std::nullopt;
+}
+
+// What the evaluation of one candidate left behind. A candidate whose error
+// is not finite is dropped (error stays +inf).
+struct Evaluation {
+    double error = kInfinity;
+    double score = 0.0;
+    bool refined = false;  // its fitted constants are in the level's parameter pool
+};
+
+// Per-worker scratch for candidate evaluation, reused across candidates.
+struct Workspace {
+    std::vector<Token> tokens;
+    std::vector<Token> refined;
+    ConstantFitter fitter;
+};
+
+class Search {
+public:
+    Search(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+           const SearchConfig& config, const CancelCheck& cancel)
+        : config_(config),
+          cancel_(cancel),
+          registry_(std::make_shared<const OperatorRegistry>(with_builtins())),
+          data_(Dataset::from_rows(rows)),
+          targets_(targets),
+          expander_(*registry_, seen_),
+          workspaces_(worker_count()) {}
+
+    Outcome<std::vector<SearchResult>> run() {
+        seed_level_one();
+        if (front_.check_early_exit(config_.early_exit_error, config_.exhaustive))
+            return finalize_result(front_, registry_, config_, data_, targets_);
+        progress_.banner(beam_.bucket(1).size());
+        if (config_.max_complexity >= 2) {
+            const std::size_t elites = elite_count(config_.beam_width);
+            for (std::uint64_t level = 2;; ++level) {
+                run_level(level, elites);
+                if (level == config_.max_complexity ||
+                    front_.check_early_exit(config_.early_exit_error, config_.exhaustive))
+                    break;
+            }
+        }
+        return finalize_result(front_, registry_, config_, data_, targets_);
+    }
+
+private:
+    // Level 1: the free constant, then one variable per input column. Not
+    // refined, scored or cut; a variable stays even when its error is infinite.
+    void seed_level_one() {
+        std::vector<BeamEntry> entries;
+        const Expression constant = parameter_leaf();
+        if (is_new(constant)) {
+            score_and_update(constant, data_, targets_, front_, *registry_, config_.alpha, config_.l1_ratio);
+            entries.push_back(BeamEntry::make(constant, *registry_));
+        }
+        for (std::size_t column = 0; column < data_.columns.size(); ++column) {
+            const Expression variable = variable_leaf(static_cast<std::uint8_t>(column));
+            if (!is_new(variable)) continue;
+            const double error =
+                compute_raw_error(config_.alpha, config_.l1_ratio, variable, data_, targets_, *registry_);
+            if (std::isfinite(error)) update_pareto(error, front_, variable);
+            entries.push_back(BeamEntry::make(variable, *registry_));
+        }
+        beam_.add_level({});
+        beam_.add_level(std::move(entries));
+    }
+
+    bool is_new(const Expression& expression) {
+        const auto fp = fingerprint(expression, *registry_);
+        return fp && seen_.insert(digest(*fp));
+    }
+
+    void run_level(std::size_t level, std::size_t elites) {
+        const auto start = std::chrono::steady_clock::now();
+        // A level without candidates runs no parallel step, which is where
+        // cancellation is otherwise polled.
+        if (cancel_ && cancel_()) throw SearchCancelled();
+        const std::vector<Recipe> candidates = expander_.expand(level, beam_, cancel_);
+        progress_.start_level(level, candidates.size());
+        const std::vector<Evaluation> evaluations = evaluate(level, candidates);
+        progress_.level_evaluated();
+        offer_to_front(level, candidates, evaluations);
+        std::vector<ScoredCandidate> ranked = scored(evaluations);
+        rank(ranked);
+        const auto kept = retain(std::move(ranked), config_.beam_width, elites,
+                                 [&](std::size_t i) { return beam_.op_key(candidates[i], level); });
+        std::vector<BeamEntry> entries;
+        entries.reserve(kept.size());
+        for (const ScoredCandidate& pair : kept)
+            entries.push_back(BeamEntry::make(materialize(level, candidates, evaluations, pair.index), *registry_));
+        beam_.add_level(std::move(entries));
+        progress_.level_summary(level, std::chrono::steady_clock::now() - start, beam_.bucket(level).size());
+        params_.clear();
+        params_.shrink_to_fit();
+    }
+
+    std::vector<Evaluation> evaluate(std::size_t level, const std::vector<Recipe>& candidates) {
+        param_offsets_.resize(candidates.size() + 1);
+        param_offsets_[0] = 0;
+        for (std::size_t i = 0; i < candidates.size(); ++i)
+            param_offsets_[i + 1] = param_offsets_[i] + n_params(level, candidates[i]);
+        params_.assign(param_offsets_.back(), 0.0);
+        std::vector<Evaluation> evaluations(candidates.size());
+        parallel_for(
+            candidates.size(),
+            [&](std::size_t i) {
+                progress_.candidate_started();
+                check_index(current_worker(), workspaces_.size(), "src/engine/bfs");
+                evaluations[i] = evaluate_one(level, candidates[i], params_.data() + param_offsets_[i],
+                                              workspaces_[current_worker()]);
+            },
+            cancel_);
+        return evaluations;
+    }
+
+    std::size_t n_params(std::size_t level, const Recipe& recipe) const {
+        const BeamEntry* right = beam_.right(recipe, level);
+        return beam_.left(recipe).expression.n_params + (right ? right->expression.n_params : 0);
+    }
+
+    // Error with the operands' constants, then the fitted constants if they
+    // do strictly better; the score inflates the error by complexity.
+    Evaluation evaluate_one(std::size_t level, const Recipe& recipe, double* params, Workspace& ws) const {
+        beam_.write_tokens(recipe, level, ws.tokens);
+        Evaluation result;
+        double error = compute_raw_error(config_.alpha, config_.l1_ratio, ws.tokens, data_, targets_, *registry_,
+                                         ws.fitter.evaluator());
+        if (config_.optimize_constants && has_param(ws.tokens)) {
+            ws.refined.assign(ws.tokens.begin(), ws.tokens.end());
+            const double fitted = ws.fitter.refine(ws.refined, data_, targets_, *registry_, kSearchIterations,
+                                                   config_.alpha, config_.l1_ratio);
+            if (fitted < error) {
+                error = fitted;
+                result.refined = true;
+                for (const Token& token : ws.refined)
+                    if (token.kind == TokenKind::Param) *params++ = token.value.re;
+            }
+        }
+        if (!std::isfinite(error)) return Evaluation{};
+        result.error = error;
+        result.score = error * (config_.complexity_penalty * static_cast<double>(level) + 1.0);
+        return result;
+    }
+
+    static bool has_param(const std::vector<Token>& tokens) {
+        for (const Token& token : tokens)
+            if (token.kind == TokenKind::Param) return true;
+        return false;
+    }
+
+    // The front sees each candidate's score divided back by its complexity
+    // factor; a quotient that is not finite (a zero or infinite factor) is
+    // not offered, so the front holds finite errors only.
+    void offer_to_front(std::size_t level, const std::vector<Recipe>& candidates,
+                        const std::vector<Evaluation>& evaluations) {
+        const double factor = config_.complexity_penalty * static_cast<double>(level) + 1.0;
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            if (!std::isfinite(evaluations[i].error)) continue;
+            const double error = evaluations[i].score / factor;
+            if (std::isfinite(error) && front_.would_accept(level, error))
+                front_.update(error, materialize(level, candidates, evaluations, i));
+        }
+    }
+
+    // Evaluated candidates in candidate order. A NaN score (a NaN or
+    // infinite complexity penalty) cannot be ranked, so it is left out.
+    static std::vector<ScoredCandidate> scored(const std::vector<Evaluation>& evaluations) {
+        std::vector<ScoredCandidate> pairs;
+        for (std::size_t i = 0; i < evaluations.size(); ++i)
+            if (std::isfinite(evaluations[i].error) && !std::isnan(evaluations[i].score))
+                pairs.push_back({i, evaluations[i].score});
+        return pairs;
+    }
+
+    Expression materialize(std::size_t level, const std::vector<Recipe>& candidates,
+                           const std::vector<Evaluation>& evaluations, std::size_t i) const {
+        const std::span<const double> fitted =
+            evaluations[i].refined
+                ? std::span<const double>(params_.data() + param_offsets_[i], param_offsets_[i + 1] - param_offsets_[i])
+                : std::span<const double>();
+        return beam_.materialize(candidates[i], level, *registry_, fitted);
+    }
+
+    const SearchConfig& config_;
+    const CancelCheck& cancel_;
+    RegistryHandle registry_;
+    Dataset data_;
+    const std::vector<double>& targets_;
+    SeenSet seen_;
+    ParetoFront front_;
+    Beam beam_;
+    Progress progress_;
+    Expander expander_;
+    std::vector<Workspace> workspaces_;
+    // Fitted constants of the current level's refined candidates, candidate i
+    // at [param_offsets_[i], param_offsets_[i + 1]).
+    std::vector<double> params_;
+    std::vector<std::size_t> param_offsets_;
+};
+
+}  // namespace
+
+Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
+                                           const std::vector<double>& targets, const SearchConfig& config,
+                                           const CancelCheck& cancel) {
+    if (auto error = check_input(rows, targets, config)) return *error;
+    return Search(rows, targets, config, cancel).run();
+}
+
+}  // namespace kiv
