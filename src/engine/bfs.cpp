@@ -53,9 +53,10 @@ struct Workspace {
 class Search {
 public:
     Search(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
-           const SearchConfig& config, const CancelCheck& cancel)
+           const SearchConfig& config, const CancelCheck& cancel, std::vector<LevelStats>* stats)
         : config_(config),
           cancel_(cancel),
+          stats_(stats),
           registry_(std::make_shared<const OperatorRegistry>(with_builtins())),
           data_(Dataset::from_rows(rows)),
           targets_(targets),
@@ -125,7 +126,11 @@ private:
         for (const ScoredCandidate& pair : kept)
             entries.push_back(BeamEntry::make(materialize(level, candidates, evaluations, pair.index), *registry_));
         beam_.add_level(std::move(entries));
-        progress_.level_summary(level, std::chrono::steady_clock::now() - start, beam_.bucket(level).size());
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        progress_.level_summary(level, elapsed, beam_.bucket(level).size());
+        if (stats_)
+            stats_->push_back({level, expander_.generated(), candidates.size(), count_scored(evaluations),
+                               beam_.bucket(level).size(), std::chrono::duration<double>(elapsed).count()});
         params_.clear();
         params_.shrink_to_fit();
     }
@@ -178,6 +183,12 @@ private:
         return result;
     }
 
+    static std::size_t count_scored(const std::vector<Evaluation>& evaluations) {
+        std::size_t count = 0;
+        for (const Evaluation& e : evaluations) count += std::isfinite(e.error) ? 1 : 0;
+        return count;
+    }
+
     static bool has_param(const std::vector<Token>& tokens) {
         for (const Token& token : tokens)
             if (token.kind == TokenKind::Param) return true;
@@ -219,6 +230,7 @@ private:
 
     const SearchConfig& config_;
     const CancelCheck& cancel_;
+    std::vector<LevelStats>* stats_;
     RegistryHandle registry_;
     Dataset data_;
     const std::vector<double>& targets_;
@@ -238,9 +250,9 @@ private:
 
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
-                                           const CancelCheck& cancel) {
+                                           const CancelCheck& cancel, std::vector<LevelStats>* stats) {
     if (auto error = check_input(rows, targets, config)) return *error;
-    return Search(rows, targets, config, cancel).run();
+    return Search(rows, targets, config, cancel, stats).run();
 }
 
 }  // namespace kiv

@@ -13,6 +13,7 @@
 // from one thread; the parallel steps run on the process-wide worker pool.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "config.hpp"
@@ -22,11 +23,22 @@
 
 namespace kiv {
 
+// What one level did, for benchmarks and diagnostics.
+struct LevelStats {
+    std::size_t level = 0;
+    std::size_t generated = 0;  // candidates built, duplicates included
+    std::size_t kept = 0;       // new after deduplication; each is evaluated
+    std::size_t scored = 0;     // evaluated with a finite error
+    std::size_t retained = 0;   // kept in the level's bucket
+    double seconds = 0.0;
+};
+
 // The strict Pareto front in descending complexity (lowest error first), or
 // InvalidInput / NoFormulaFound. `cancel` is polled on the calling thread;
-// when it returns true the search throws SearchCancelled.
+// when it returns true the search throws SearchCancelled. With `stats`, one
+// entry per level from 2 on is appended.
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
-                                           const CancelCheck& cancel = {});
+                                           const CancelCheck& cancel = {}, std::vector<LevelStats>* stats = nullptr);
 
 }  // namespace kiv

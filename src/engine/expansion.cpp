@@ -38,6 +38,7 @@ Expander::Expander(const OperatorRegistry& registry, SeenSet& seen)
 
 std::vector<Recipe> Expander::expand(std::size_t level, const Beam& beam, const CancelCheck& cancel) {
     std::vector<Recipe> out;
+    generated_ = 0;
     const auto& parents = beam.bucket(level - 1);
     run_pass(
         parents.size(), unary_ids_.size(),
@@ -59,18 +60,20 @@ void Expander::run_pass(std::size_t parents, std::size_t per_parent, Generate&& 
     for (std::size_t first = 0; first < parents; first += chunk) {
         const std::size_t count = std::min(chunk, parents - first);
         slots_.resize(count * per_parent);
-        counts_.assign(count, 0);
+        yields_.assign(count, Yield{});
         parallel_for(
             count,
-            [&](std::size_t i) { counts_[i] = generate(narrow(first + i), slots_.data() + i * per_parent); },
+            [&](std::size_t i) { yields_[i] = generate(narrow(first + i), slots_.data() + i * per_parent); },
             cancel);
         keys_.clear();
         recipes_.clear();
-        for (std::size_t i = 0; i < count; ++i)
-            for (std::size_t t = 0; t < counts_[i]; ++t) {
+        for (std::size_t i = 0; i < count; ++i) {
+            generated_ += yields_[i].built;
+            for (std::size_t t = 0; t < yields_[i].defined; ++t) {
                 keys_.push_back(slots_[i * per_parent + t].key);
                 recipes_.push_back(slots_[i * per_parent + t].recipe);
             }
+        }
         is_new_.resize(keys_.size());
         seen_.insert_batch(keys_, is_new_);
         for (std::size_t t = 0; t < recipes_.size(); ++t)
@@ -78,23 +81,23 @@ void Expander::run_pass(std::size_t parents, std::size_t per_parent, Generate&& 
     }
 }
 
-std::size_t Expander::unary_children(const Beam& beam, std::size_t level, std::uint32_t parent,
-                                     Child* slots) const {
+Expander::Yield Expander::unary_children(const Beam& beam, std::size_t level, std::uint32_t parent,
+                                         Child* slots) const {
     const BeamEntry& entry = beam.bucket(level - 1)[parent];
-    if (!entry.samples_defined) return 0;
-    std::size_t count = 0;
+    Yield yield{unary_ids_.size(), 0};
+    if (!entry.samples_defined) return yield;
     for (const std::size_t id : unary_ids_)
         if (const auto key = child_key(registry_.op(id), entry.samples, nullptr))
-            slots[count++] = {{narrow(id), narrow(level - 1), parent, 0}, *key};
-    return count;
+            slots[yield.defined++] = {{narrow(id), narrow(level - 1), parent, 0}, *key};
+    return yield;
 }
 
-std::size_t Expander::binary_children(const Beam& beam, std::size_t left_level, std::size_t right_level,
-                                      std::uint32_t parent, Child* slots) const {
+Expander::Yield Expander::binary_children(const Beam& beam, std::size_t left_level, std::size_t right_level,
+                                          std::uint32_t parent, Child* slots) const {
     const BeamEntry& a = beam.bucket(left_level)[parent];
-    if (!a.samples_defined) return 0;
     const auto& rights = beam.bucket(right_level);
-    std::size_t count = 0;
+    Yield yield;
+    if (!a.samples_defined) return yield;
     for (std::size_t r = 0; r < rights.size(); ++r) {
         const BeamEntry& b = rights[r];
         // Param indices are 8-bit: a pair with more than 255 constants has no representation.
@@ -102,11 +105,12 @@ std::size_t Expander::binary_children(const Beam& beam, std::size_t left_level, 
         const bool formulas_ordered = a.expression.formula <= b.expression.formula;
         for (const std::size_t id : binary_ids_) {
             if (left_level == right_level && registry_.meta(id).commutative && !formulas_ordered) continue;
+            ++yield.built;
             if (const auto key = child_key(registry_.op(id), a.samples, &b.samples))
-                slots[count++] = {{narrow(id), narrow(left_level), parent, narrow(r)}, *key};
+                slots[yield.defined++] = {{narrow(id), narrow(left_level), parent, narrow(r)}, *key};
         }
     }
-    return count;
+    return yield;
 }
 
 }  // namespace kiv

@@ -29,20 +29,28 @@ public:
     // New candidates of level `level`, reading buckets 1 .. level-1 of `beam`.
     std::vector<Recipe> expand(std::size_t level, const Beam& beam, const CancelCheck& cancel);
 
+    // Candidates built by the last expand(), duplicates and undefined ones included.
+    std::size_t generated() const { return generated_; }
+
 private:
     struct Child {
         Recipe recipe;
         FingerprintKey key;
     };
+    // Children of one parent: how many were built, how many have a fingerprint.
+    struct Yield {
+        std::size_t built = 0;
+        std::size_t defined = 0;
+    };
 
-    // Runs generate(parent, slots) -> count for each parent in chunks and
+    // Runs generate(parent, slots) -> Yield for each parent in chunks and
     // appends the children that are new to the seen-set to `out`.
     template <class Generate>
     void run_pass(std::size_t parents, std::size_t per_parent, Generate&& generate, std::vector<Recipe>& out,
                   const CancelCheck& cancel);
 
-    std::size_t unary_children(const Beam& beam, std::size_t level, std::uint32_t parent, Child* slots) const;
-    std::size_t binary_children(const Beam& beam, std::size_t left_level, std::size_t right_level,
+    Yield unary_children(const Beam& beam, std::size_t level, std::uint32_t parent, Child* slots) const;
+    Yield binary_children(const Beam& beam, std::size_t left_level, std::size_t right_level,
                                 std::uint32_t parent, Child* slots) const;
 
     const OperatorRegistry& registry_;
@@ -51,7 +59,8 @@ private:
     std::vector<std::size_t> binary_ids_;
     // Chunk buffers, reused across chunks and levels.
     std::vector<Child> slots_;
-    std::vector<std::size_t> counts_;
+    std::vector<Yield> yields_;
+    std::size_t generated_ = 0;
     std::vector<FingerprintKey> keys_;
     std::vector<Recipe> recipes_;
     std::vector<std::uint8_t> is_new_;

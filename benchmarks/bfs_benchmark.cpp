@@ -1,0 +1,100 @@
+// Runs the search on a problem with no exact answer and prints, per level,
+// the candidates generated, kept after deduplication, scored and retained,
+// with seconds; then the total time and candidate evaluations per second.
+//
+// Problem: y = x^3 - 0.5x + 0.3 sin(3x) + N(0, 0.05^2), x uniform in [-3, 3],
+// seeded, default configuration except max_complexity.
+//
+// Usage: bfs_benchmark [samples ...] [--levels LO HI]   (defaults: 100 1000, 6..10)
+#include <sys/resource.h>
+#include <sys/utsname.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/bfs.hpp"
+#include "engine/parallel.hpp"
+
+namespace {
+
+struct Problem {
+    std::vector<std::vector<double>> rows;
+    std::vector<double> targets;
+};
+
+Problem make_problem(std::size_t samples) {
+    std::mt19937_64 rng(20261206);
+    std::uniform_real_distribution<double> uniform(-3.0, 3.0);
+    std::normal_distribution<double> noise(0.0, 0.05);
+    Problem problem;
+    for (std::size_t i = 0; i < samples; ++i) {
+        const double x = uniform(rng);
+        problem.rows.push_back({x});
+        problem.targets.push_back(x * x * x - 0.5 * x + 0.3 * std::sin(3.0 * x) + noise(rng));
+    }
+    return problem;
+}
+
+double peak_rss_mib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void print_header() {
+    utsname machine{};
+    uname(&machine);
+    std::printf("# machine: %s %s, %zu worker threads\n", machine.sysname, machine.machine, kiv::worker_count());
+    std::printf("# compiler: GCC %s, flags: -O2 -ffp-contract=off (build type of this binary)\n", __VERSION__);
+    std::printf("# one run per row; per-level figures are candidates\n");
+}
+
+void run(std::size_t samples, std::uint64_t max_complexity) {
+    const Problem problem = make_problem(samples);
+    kiv::SearchConfig config;
+    config.max_complexity = max_complexity;
+    std::vector<kiv::LevelStats> stats;
+    const auto start = std::chrono::steady_clock::now();
+    const auto outcome = kiv::run_bfs(problem.rows, problem.targets, config, {}, &stats);
+    const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("\n## n = %zu, max_complexity = %llu\n", samples, static_cast<unsigned long long>(max_complexity));
+    std::printf("%6s %12s %12s %12s %9s %10s\n", "level", "generated", "kept", "scored", "retained", "seconds");
+    std::size_t evaluated = 0;
+    for (const auto& level : stats) {
+        std::printf("%6zu %12zu %12zu %12zu %9zu %10.3f\n", level.level, level.generated, level.kept, level.scored,
+                    level.retained, level.seconds);
+        evaluated += level.kept;
+    }
+    const auto* results = std::get_if<std::vector<kiv::SearchResult>>(&outcome);
+    std::printf("total %.3f s, %zu candidate evaluations, %.0f evaluations/s, peak RSS %.0f MiB\n", total,
+                evaluated, static_cast<double>(evaluated) / total, peak_rss_mib());
+    if (results && !results->empty())
+        std::printf("best: %s  error %.6g\n", results->front().formula().c_str(), results->front().error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::size_t> sample_sizes;
+    std::uint64_t low = 6;
+    std::uint64_t high = 10;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--levels") == 0 && i + 2 < argc) {
+            low = std::strtoull(argv[i + 1], nullptr, 10);
+            high = std::strtoull(argv[i + 2], nullptr, 10);
+            i += 2;
+        } else {
+            sample_sizes.push_back(std::strtoull(argv[i], nullptr, 10));
+        }
+    }
+    if (sample_sizes.empty()) sample_sizes = {100, 1000};
+    print_header();
+    for (const std::size_t samples : sample_sizes)
+        for (std::uint64_t max_complexity = low; max_complexity <= high; ++max_complexity) run(samples, max_complexity);
+}
