@@ -1,0 +1,51 @@
+#include "lib.hpp"
+
+#include "engine/bfs.hpp"
+#include "invariant.hpp"
+
+namespace kiv {
+namespace {
+
+// The lowest-error record: the first of the list, which a successful search
+// never leaves empty.
+Outcome<SearchResult> first_result(Outcome<std::vector<SearchResult>> outcome) {
+    if (auto* error = std::get_if<SearchError>(&outcome)) return std::move(*error);
+    auto& results = std::get<std::vector<SearchResult>>(outcome);
+    if (results.empty()) throw InvariantViolation("search succeeded with an empty result list in src/lib");
+    return std::move(results.front());
+}
+
+}  // namespace
+
+Searcher Searcher::with_overrides(std::optional<double> alpha, std::optional<double> l1_ratio) const {
+    Searcher copy = *this;
+    if (alpha) copy.config_.alpha = *alpha;
+    if (l1_ratio) copy.config_.l1_ratio = *l1_ratio;
+    return copy;
+}
+
+Outcome<SearchResult> Searcher::find_function(const std::vector<double>& xs, const std::vector<double>& ys,
+                                              const CancelCheck& cancel) const {
+    std::vector<std::vector<double>> rows;
+    rows.reserve(xs.size());
+    for (const double x : xs) rows.push_back({x});
+    return find_multivariate(rows, ys, cancel);
+}
+
+Outcome<SearchResult> Searcher::find_multivariate(const std::vector<std::vector<double>>& rows,
+                                                  const std::vector<double>& ys, const CancelCheck& cancel) const {
+    return first_result(find_candidates(rows, ys, cancel));
+}
+
+Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<std::vector<double>>& rows,
+                                                             const std::vector<double>& ys,
+                                                             const CancelCheck& cancel) const {
+    return run_bfs(rows, ys, config_, cancel);
+}
+
+Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel) const {
+    const std::vector<std::vector<double>> origin{std::vector<double>{0.0}};
+    return find_multivariate(origin, {value}, cancel);
+}
+
+}  // namespace kiv
