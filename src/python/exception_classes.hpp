@@ -1,0 +1,22 @@
+// The exception classes of kiv_sr, each created once per process on first
+// use and never destroyed, so that the module attribute and the class that
+// map_error raises are the same object.
+//
+// KivRuntimeError, KivDimensionError and KivComplexityError derive from
+// Exception and are module attributes. KivInternalError, raised for a broken
+// internal invariant, derives from BaseException so that `except Exception`
+// does not swallow a bug; it is deliberately not a module attribute.
+// Call with the interpreter lock held.
+#pragma once
+
+#include <Python.h>
+
+namespace kiv::python {
+
+// Each returns the class (a borrowed reference), or null with a Python error set.
+PyObject* kiv_runtime_error();
+PyObject* kiv_dimension_error();
+PyObject* kiv_complexity_error();
+PyObject* kiv_internal_error();
+
+}  // namespace kiv::python
