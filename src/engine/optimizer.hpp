@@ -2,11 +2,16 @@
 // with a damped Gauss-Newton iteration on the diagonal of the normal matrix
 // (forward-difference Jacobian), minimising the penalized error.
 //
-// Pure functions of their inputs; the search runs them concurrently, each
-// worker with its own ConstantFitter scratch.
+// Targets must have one value per data row; a mismatch throws
+// InvariantViolation. The free functions are pure; a ConstantFitter is
+// scratch for one thread at a time (the search gives each worker its own),
+// and allocates nothing once its buffers have grown to the largest
+// expression and parameter count seen.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -33,11 +38,30 @@ public:
     BlockEvaluator& evaluator() { return evaluator_; }
 
 private:
+    using RealBlock = std::array<std::optional<double>, BlockEvaluator::kBlockRows>;
+
+    // Real parts of the values of `tokens` on rows [first, first + count);
+    // nullopt where absent.
+    void real_parts(std::span<const Token> tokens, const Dataset& data, std::size_t first, std::size_t count,
+                    std::span<const Complex> params, const OperatorRegistry& registry, RealBlock& out);
+
+    // d_ and g_ of the diagonal normal equations at p_.
+    void accumulate_normal_equations(std::span<const Token> tokens, const Dataset& data,
+                                     std::span<const double> targets, const OperatorRegistry& registry);
+
+    void set_params(std::span<const double> p);
+
     BlockEvaluator evaluator_;
+    // Row-by-row evaluation of leaf roots, whose NaN values the block
+    // evaluator cannot tell from absent ones.
+    std::vector<Complex> row_, stack_;
+    std::array<Complex, BlockEvaluator::kBlockRows> block_;
+    RealBlock values_;
+    std::array<double, BlockEvaluator::kBlockRows> f0_, residuals_;
     // Working vectors of one call, kept to avoid reallocating per candidate.
     std::vector<std::size_t> positions_;
-    std::vector<double> p_, q_, d_, g_, shifted_;
-    std::vector<Complex> params_, values_, nudged_;
+    std::vector<double> p_, q_, d_, g_;
+    std::vector<Complex> params_;
 };
 
 // A refined copy of `expression` with its error.
@@ -45,6 +69,7 @@ std::pair<Expression, double> refine_constants(const Expression& expression, con
                                                std::span<const double> targets, const OperatorRegistry& registry,
                                                std::size_t max_iterations, double alpha, double l1_ratio);
 
+// Penalized error of `expression` with Param k at (p[k], 0).
 double compute_error_with_params(const Expression& expression, std::span<const double> p, const Dataset& data,
                                  std::span<const double> targets, const OperatorRegistry& registry, double alpha,
                                  double l1_ratio);

@@ -1,0 +1,180 @@
+#include "engine/optimizer.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "engine/scoring.hpp"
+#include "invariant.hpp"
+
+namespace kiv {
+
+namespace {
+
+constexpr double kInitialDamping = 0.01;
+constexpr double kDampingLimit = 10000.0;
+constexpr double kDampingFactor = 10.0;
+// Absolute forward-difference step, the same whatever a parameter's magnitude.
+constexpr double kDifferenceStep = 1e-6;
+constexpr double kDiagonalFloor = 1e-6;
+constexpr double kTolerance = 1e-9;
+// A third rejection in a row ends the fit.
+constexpr unsigned kMaxConsecutiveRejections = 2;
+
+void require_target_per_row(const Dataset& data, std::span<const double> targets) {
+    if (targets.size() != data.rows)
+        throw InvariantViolation("constant refinement given " + std::to_string(targets.size()) + " targets for " +
+                                 std::to_string(data.rows) + " rows");
+}
+
+// A well-formed expression whose last token is a leaf is that single leaf.
+bool has_leaf_root(std::span<const Token> tokens) { return tokens.empty() || tokens.back().kind != TokenKind::Op; }
+
+}  // namespace
+
+void ConstantFitter::set_params(std::span<const double> p) {
+    params_.resize(p.size());
+    for (std::size_t k = 0; k < p.size(); ++k) params_[k] = {p[k], 0.0};
+}
+
+void ConstantFitter::real_parts(std::span<const Token> tokens, const Dataset& data, std::size_t first,
+                                std::size_t count, std::span<const Complex> params,
+                                const OperatorRegistry& registry, RealBlock& out) {
+    if (!has_leaf_root(tokens)) {
+        // Operator results are screened, so a NaN here can only mean absent.
+        evaluator_.evaluate_block(tokens, data, first, count, params, registry, block_.data());
+        for (std::size_t r = 0; r < count; ++r)
+            out[r] = std::isnan(block_[r].re) ? std::nullopt : std::optional<double>(block_[r].re);
+        return;
+    }
+    // Columns from min_row_length on are missing in some row; reading one is
+    // absent on every row, which gives the same error as the first absent row.
+    row_.resize(data.min_row_length);
+    for (std::size_t r = 0; r < count; ++r) {
+        for (std::size_t j = 0; j < row_.size(); ++j) row_[j] = data.columns[j][first + r];
+        stack_.clear();
+        const std::optional<Complex> value = eval_internal(tokens, row_, params, registry, stack_);
+        out[r] = value ? std::optional<double>(value->re) : std::nullopt;
+    }
+}
+
+double ConstantFitter::error_with_params(std::span<const Token> tokens, std::span<const double> p,
+                                         const Dataset& data, std::span<const double> targets,
+                                         const OperatorRegistry& registry, double alpha, double l1_ratio) {
+    require_target_per_row(data, targets);
+    set_params(p);
+    double sum = 0.0;
+    for (std::size_t first = 0; first < data.rows; first += BlockEvaluator::kBlockRows) {
+        const std::size_t count = std::min(BlockEvaluator::kBlockRows, data.rows - first);
+        real_parts(tokens, data, first, count, params_, registry, values_);
+        for (std::size_t r = 0; r < count; ++r) {
+            if (!values_[r]) return std::numeric_limits<double>::infinity();
+            const double diff = *values_[r] - targets[first + r];
+            sum += diff * diff;
+        }
+    }
+    const double mse = sum / static_cast<double>(data.rows);
+    // p stands for the Param values; Const tokens are never penalized.
+    double l1 = 0.0;
+    double l2 = 0.0;
+    for (const double v : p) {
+        l1 += std::fabs(v);
+        l2 += v * v;
+    }
+    for (const Token& token : tokens) {
+        if (token.kind != TokenKind::Real) continue;
+        l1 += std::fabs(token.value.re);
+        l2 += token.value.re * token.value.re;
+    }
+    return mse + elastic_net_penalty(alpha, l1_ratio, l1, l2);
+}
+
+// Streams the forward-difference Jacobian block by block: each entry is used
+// once, so no row-by-parameter matrix is kept. Sums still run in ascending row order.
+void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, const Dataset& data,
+                                                 std::span<const double> targets,
+                                                 const OperatorRegistry& registry) {
+    const std::size_t n_params = p_.size();
+    d_.assign(n_params, 0.0);
+    g_.assign(n_params, 0.0);
+    set_params(p_);
+    for (std::size_t first = 0; first < data.rows; first += BlockEvaluator::kBlockRows) {
+        const std::size_t count = std::min(BlockEvaluator::kBlockRows, data.rows - first);
+        real_parts(tokens, data, first, count, params_, registry, values_);
+        for (std::size_t r = 0; r < count; ++r) {
+            f0_[r] = values_[r].value_or(0.0);
+            residuals_[r] = f0_[r] - targets[first + r];
+        }
+        for (std::size_t k = 0; k < n_params; ++k) {
+            params_[k].re = p_[k] + kDifferenceStep;
+            real_parts(tokens, data, first, count, params_, registry, values_);
+            params_[k].re = p_[k];
+            for (std::size_t r = 0; r < count; ++r) {
+                const double jacobian = (values_[r].value_or(0.0) - f0_[r]) / kDifferenceStep;
+                d_[k] += jacobian * jacobian;
+                g_[k] += jacobian * residuals_[r];
+            }
+        }
+    }
+}
+
+double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std::span<const double> targets,
+                              const OperatorRegistry& registry, std::size_t max_iterations, double alpha,
+                              double l1_ratio) {
+    require_target_per_row(data, targets);
+    positions_.clear();
+    p_.clear();
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::Param) continue;
+        positions_.push_back(i);
+        p_.push_back(tokens[i].value.re);
+    }
+    double best = error_with_params(tokens, p_, data, targets, registry, alpha, l1_ratio);
+    if (p_.empty()) return best;
+
+    q_.resize(p_.size());
+    double damping = kInitialDamping;
+    unsigned rejections = 0;
+    for (std::size_t iteration = 0;;) {
+        if (damping > kDampingLimit) break;
+        accumulate_normal_equations(tokens, data, targets, registry);
+        // The step descends the plain sum of squares; the penalty and the
+        // 1/N factor act only through the acceptance test.
+        for (std::size_t k = 0; k < p_.size(); ++k) q_[k] = p_[k] - g_[k] / ((damping + d_[k]) + kDiagonalFloor);
+        const double trial = error_with_params(tokens, q_, data, targets, registry, alpha, l1_ratio);
+        if (trial < best) {
+            const double previous = best;
+            std::swap(p_, q_);
+            best = trial;
+            if (std::fabs(previous - trial) < kTolerance) break;
+            rejections = 0;
+            damping /= kDampingFactor;
+        } else {
+            if (rejections >= kMaxConsecutiveRejections) break;
+            ++rejections;
+            damping *= kDampingFactor;
+        }
+        if (++iteration >= max_iterations) break;
+    }
+    for (std::size_t k = 0; k < p_.size(); ++k) tokens[positions_[k]].value = {p_[k], 0.0};
+    return best;
+}
+
+std::pair<Expression, double> refine_constants(const Expression& expression, const Dataset& data,
+                                               std::span<const double> targets, const OperatorRegistry& registry,
+                                               std::size_t max_iterations, double alpha, double l1_ratio) {
+    Expression refined = expression;
+    ConstantFitter fitter;
+    const double error = fitter.refine(refined.tokens, data, targets, registry, max_iterations, alpha, l1_ratio);
+    return {std::move(refined), error};
+}
+
+double compute_error_with_params(const Expression& expression, std::span<const double> p, const Dataset& data,
+                                 std::span<const double> targets, const OperatorRegistry& registry, double alpha,
+                                 double l1_ratio) {
+    ConstantFitter fitter;
+    return fitter.error_with_params(expression.tokens, p, data, targets, registry, alpha, l1_ratio);
+}
+
+}  // namespace kiv
