@@ -29,13 +29,14 @@ bool ParetoFront::would_accept(std::size_t complexity, double error) const {
 
 void ParetoFront::update(double error, const Expression& expression) {
     const std::lock_guard lock(mutex_);
-    if (improves(entries_, expression.complexity, error)) entries_.insert_or_assign(expression.complexity, Entry{error, expression});
+    if (improves(entries_, expression.complexity, error))
+        entries_.insert_or_assign(expression.complexity, Entry{error, expression});
 }
 
 bool ParetoFront::check_early_exit(double threshold, bool exhaustive) const {
     if (exhaustive) return false;
     const std::lock_guard lock(mutex_);
-    // Not greater rather than at most: a NaN error ends the search too.
+    // Not greater rather than at most: an unordered error would qualify too.
     return std::any_of(entries_.begin(), entries_.end(),
                        [threshold](const auto& entry) { return !(entry.second.error > threshold); });
 }

@@ -1,6 +1,6 @@
 // ParetoFront: the lowest error seen for each complexity, with the expression
 // that reached it. Entries are added or replaced, never removed; only a
-// strictly lower error replaces an entry (NaN never does).
+// strictly lower error replaces an entry, and a NaN error is never stored.
 //
 // Every operation locks the front's mutex. The search touches the front only
 // from its calling thread, so the lock is never contended.

@@ -108,7 +108,8 @@ TEST_F(RawError, PenaltyCountsRealValuesAndParamRealPartsButNotConsts) {
 TEST_F(RawError, BlockEvaluationMatchesRowByRowSumOverManyBlocks) {
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> value(-3.0, 3.0);
-    const Expression e = apply_unary(kSin, apply_binary(kTimes, parameter_leaf(), variable_leaf(0), registry), registry);
+    const Expression e =
+        apply_unary(kSin, apply_binary(kTimes, parameter_leaf(), variable_leaf(0), registry), registry);
     std::vector<std::vector<double>> rows(200);
     std::vector<double> targets(200);
     double sum = 0.0;
