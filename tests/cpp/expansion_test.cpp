@@ -74,9 +74,14 @@ TEST_F(ExpansionTest, CandidatesEquivalentToEarlierOnesAreDropped) {
 }
 
 TEST_F(ExpansionTest, GeneratedCountsDuplicatesToo) {
-    const auto formulas = expand_and_keep(2);
-    EXPECT_EQ(expander_.generated(), 2 * registry_.ids_by_arity(1).size());
-    EXPECT_LT(formulas.size(), expander_.generated());
+    const std::size_t unary = registry_.ids_by_arity(1).size();
+    const auto level_two = expand_and_keep(2);
+    EXPECT_EQ(expander_.generated(), 2 * unary);
+    const auto level_three = expand_and_keep(3);
+    // Every pair of the two leaves with each of the 5 binary operators, less
+    // Plus(v_{0}, C) and Times(v_{0}, C).
+    EXPECT_EQ(expander_.generated(), level_two.size() * unary + 4 * 5 - 2);
+    EXPECT_LT(level_three.size(), expander_.generated());
 }
 
 TEST_F(ExpansionTest, IncrementalFingerprintsMatchFullEvaluation) {
