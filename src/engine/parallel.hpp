@@ -46,6 +46,13 @@ private:
 
 bool is_calling_thread();
 
+// Lowers `limit` to `bound` unless it is already lower.
+inline void lower_limit(std::atomic<std::size_t>& limit, std::size_t bound) {
+    std::size_t current = limit.load(std::memory_order_relaxed);
+    while (bound < current && !limit.compare_exchange_weak(current, bound, std::memory_order_relaxed)) {
+    }
+}
+
 }  // namespace detail
 
 // Runs body(i) for every i in [0, count). Throws SearchCancelled when
@@ -54,27 +61,30 @@ template <class Body>
 void parallel_for(std::size_t count, Body&& body, const CancelCheck& cancel = {}) {
     using clock = std::chrono::steady_clock;
     constexpr auto poll_interval = std::chrono::milliseconds(20);
-    std::atomic<bool> stop{false};
+    // Indices at or beyond the limit are skipped. A failure at i lowers it to
+    // i + 1 only, so every lower index still runs and the exception rethrown
+    // is that of the lowest failing index, whatever the thread timing.
+    std::atomic<std::size_t> limit{count};
     bool cancelled = false;
     detail::FirstFailure failure;
     auto next_poll = clock::now() + poll_interval;
     const int threads = static_cast<int>(worker_count());
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
     for (std::size_t i = 0; i < count; ++i) {
-        if (stop.load(std::memory_order_relaxed)) continue;
+        if (i >= limit.load(std::memory_order_relaxed)) continue;
         try {
             if (cancel && detail::is_calling_thread() && clock::now() >= next_poll) {
                 next_poll = clock::now() + poll_interval;
                 if (cancel()) {
                     cancelled = true;
-                    stop.store(true, std::memory_order_relaxed);
+                    detail::lower_limit(limit, 0);
                     continue;
                 }
             }
             body(i);
         } catch (...) {
             failure.record(i, std::current_exception());
-            stop.store(true, std::memory_order_relaxed);
+            detail::lower_limit(limit, i + 1);
         }
     }
     failure.rethrow_if_any();
