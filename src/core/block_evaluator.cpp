@@ -14,6 +14,8 @@ namespace kiv {
 void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset& data, std::size_t first,
                                     std::size_t count, std::span<const Complex> params,
                                     const OperatorRegistry& registry, Complex* out) {
+    if (count > kBlockRows || first > data.rows || count > data.rows - first)
+        throw InvariantViolation("block outside the dataset in block evaluation");
     if (stack_.size() < tokens.size() * kBlockRows) stack_.resize(tokens.size() * kBlockRows);
     std::size_t depth = 0;
     auto block = [&](std::size_t level) { return stack_.data() + level * kBlockRows; };
@@ -53,6 +55,7 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
 
 void BlockEvaluator::evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,
                               const OperatorRegistry& registry, std::span<Complex> out) {
+    if (out.size() != data.rows) throw InvariantViolation("output size differs from the row count in block evaluation");
     for (std::size_t first = 0; first < data.rows; first += kBlockRows)
         evaluate_block(tokens, data, first, std::min(kBlockRows, data.rows - first), params, registry,
                        out.data() + first);

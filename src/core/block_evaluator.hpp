@@ -27,12 +27,13 @@ public:
     // Values of `tokens` on rows [first, first + count) of `data`, count <=
     // kBlockRows, written to out[0 .. count): kAbsent where undefined. Param j
     // takes params[j] when j < params.size(), else its stored value. Tokens
-    // must form a well-formed expression (one value left).
+    // must form a well-formed expression (one value left); a malformed
+    // expression or a block outside the data throws InvariantViolation.
     void evaluate_block(std::span<const Token> tokens, const Dataset& data, std::size_t first,
                         std::size_t count, std::span<const Complex> params, const OperatorRegistry& registry,
                         Complex* out);
 
-    // The same over all rows; out.size() must equal data.rows.
+    // The same over all rows; out.size() must equal data.rows (else InvariantViolation).
     void evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,
                   const OperatorRegistry& registry, std::span<Complex> out);
 

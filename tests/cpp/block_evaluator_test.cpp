@@ -202,6 +202,19 @@ TEST(BlockEvaluator, MalformedTokensAreAnInvariantViolation) {
     EXPECT_THROW(evaluator.evaluate(underflow, data, {}, registry(), out), InvariantViolation);
 }
 
+TEST(BlockEvaluator, RowsOutsideTheDataAreAnInvariantViolation) {
+    const Dataset data = Dataset::from_rows(std::vector<std::vector<double>>(100, {1.0}));
+    BlockEvaluator evaluator;
+    const std::vector<Token> v0{Token::var(0)};
+    std::vector<Complex> out(200);
+    EXPECT_THROW(evaluator.evaluate(v0, data, {}, registry(), std::span(out).first(99)), InvariantViolation);
+    EXPECT_THROW(evaluator.evaluate_block(v0, data, 0, 65, {}, registry(), out.data()), InvariantViolation);
+    EXPECT_THROW(evaluator.evaluate_block(v0, data, 50, 51, {}, registry(), out.data()), InvariantViolation);
+    EXPECT_THROW(evaluator.evaluate_block(v0, data, 101, 0, {}, registry(), out.data()), InvariantViolation);
+    evaluator.evaluate_block(v0, data, 36, 64, {}, registry(), out.data());
+    EXPECT_BITS_EQ(out[63], (Complex{1, 0}));
+}
+
 // The search fingerprints a child from its operands' sample values instead of
 // evaluating the child: op.eval_block over the operands' values, quantised.
 TEST(BlockEvaluator, FingerprintOfAChildFollowsFromItsOperandsSampleValues) {
