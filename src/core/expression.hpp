@@ -20,6 +20,11 @@
 
 namespace kiv {
 
+// Limits of the 8-bit counters: columns 0 .. 254 (so n_vars fits) and at
+// most 255 parameters.
+inline constexpr std::size_t kMaxVariables = 255;
+inline constexpr std::size_t kMaxParams = 255;
+
 // Operator results must stay strictly inside this magnitude to be accepted.
 inline constexpr double kMagnitudeBound = 1e15;
 
@@ -52,6 +57,7 @@ std::optional<Complex> eval_internal(std::span<const Token> tokens, std::span<co
                                      std::vector<Complex>& stack);
 
 // Composition: each returns a new expression and leaves its inputs unchanged.
+// Exceeding kMaxVariables or kMaxParams throws InvariantViolation.
 Expression variable_leaf(std::uint8_t column);
 Expression parameter_leaf();
 Expression apply_unary(std::size_t op_id, const Expression& operand, const OperatorRegistry& registry);

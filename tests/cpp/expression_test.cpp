@@ -176,6 +176,17 @@ TEST(Expression, FormulaUsesTheRegisteredName) {
     EXPECT_EQ(apply_binary(kPlus, variable_leaf(4), variable_leaf(1), registry()).n_vars, 5);
 }
 
+TEST(Expression, CountersBeyondEightBitsAreAnInvariantViolation) {
+    EXPECT_EQ(variable_leaf(254).n_vars, 255);
+    EXPECT_THROW_MSG(variable_leaf(255), InvariantViolation, "src/core/expression");
+
+    Expression many = parameter_leaf();
+    many.n_params = 255;
+    EXPECT_EQ(apply_binary(kPlus, many, variable_leaf(0), registry()).n_params, 255);
+    EXPECT_THROW_MSG(apply_binary(kPlus, many, parameter_leaf(), registry()), InvariantViolation,
+                     "src/core/expression");
+}
+
 TEST(Expression, ReusedStackGivesTheSameValuesAsFreshEvaluation) {
     const Expression e = apply_binary(kDivide, apply_unary(kSin, variable_leaf(0), registry()), variable_leaf(1),
                                       registry());
