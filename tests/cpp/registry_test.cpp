@@ -3,6 +3,7 @@
 #include "invariant.hpp"
 #include "ops/builtin.hpp"
 #include "ops/registry.hpp"
+#include "test_util.hpp"
 
 namespace kiv {
 namespace {
@@ -47,8 +48,29 @@ TEST(Registry, IdsByArityListAscendingIds) {
 
 TEST(Registry, UnknownIdIsAnInvariantViolation) {
     const OperatorRegistry registry = with_builtins();
-    EXPECT_THROW(registry.op(23), InvariantViolation);
-    EXPECT_THROW(registry.meta(23), InvariantViolation);
+    EXPECT_THROW_MSG(registry.op(23), InvariantViolation, "src/ops/registry");
+    EXPECT_THROW_MSG(registry.meta(23), InvariantViolation, "src/ops/registry");
+    EXPECT_NO_THROW(registry.op(22));
+}
+
+// Reports an arity that does not fit in the meta's 8 bits.
+class WideOperator final : public Operator {
+public:
+    std::string_view name() const override { return "Plus"; }
+    unsigned arity() const override { return 258; }
+    std::optional<Complex> eval(std::span<const Complex>) const override { return Complex{}; }
+    std::string to_latex(std::span<const std::string>) const override { return ""; }
+    std::string to_python(std::span<const std::string>) const override { return ""; }
+    std::string debug_text() const override { return "WideOperator"; }
+};
+
+TEST(Registry, RegistrationKeepsTheLowArityBitsAndAcceptsDuplicateNames) {
+    OperatorRegistry registry;
+    registry.register_operator(std::make_unique<WideOperator>());
+    EXPECT_EQ(registry.meta(0).arity, 2);
+    EXPECT_EQ(registry.meta(0).name, "Plus");
+    EXPECT_FALSE(registry.meta(0).commutative);
+    EXPECT_EQ(registry.ids_by_arity(2), (std::vector<std::size_t>{0}));
 }
 
 TEST(Registry, RegisteringExtendsIdsAndArityLists) {
