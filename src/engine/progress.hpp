@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace kiv {
 
@@ -23,15 +24,20 @@ class Progress {
 public:
     explicit Progress(std::FILE* out = stdout) : out_(out) {}
 
+    // Prints the line that opens the exploration, naming the level-1 size.
     void banner(std::size_t primary_nodes);
-    // Resets the counters for a level with `total` candidates.
+    // Resets the counters for a level with `total` candidates and starts its clock.
     void start_level(std::size_t level, std::size_t total);
+    // Counts one candidate; prints the progress line when the percentage rises.
     void candidate_started();
+    // Ends the level's progress line, if it could have one.
     void level_evaluated();
+    // Prints the level's duration and how many candidates it keeps.
     void level_summary(std::size_t level, std::chrono::nanoseconds elapsed, std::size_t retained);
 
 private:
-    void write(const std::string& text);
+    void print_progress_line(std::size_t percentage, std::size_t processed);
+    void write(std::string_view text);
 
     std::FILE* out_;
     std::size_t level_ = 0;
