@@ -25,6 +25,7 @@ struct FingerprintKey {
     friend bool operator==(const FingerprintKey&, const FingerprintKey&) = default;
 };
 
+// A 128-bit hash of the fingerprint: two independent 64-bit lanes.
 FingerprintKey digest(const Fingerprint& fingerprint);
 
 class SeenSet {
@@ -38,6 +39,7 @@ public:
     // neither in the set nor earlier in the batch. Parallel over shards.
     void insert_batch(std::span<const FingerprintKey> keys, std::span<std::uint8_t> is_new);
 
+    // Number of distinct keys inserted so far.
     std::size_t size() const;
 
 private:
@@ -47,7 +49,11 @@ private:
         std::vector<FingerprintKey> slots;
         std::size_t count = 0;
         bool has_zero = false;
+        // Inserts `key`; true when it was not in the shard before.
         bool insert(FingerprintKey key);
+        // The slot holding `key`, or the empty slot where it belongs. Needs slots.
+        std::size_t find_slot(FingerprintKey key) const;
+        // Doubles the capacity (or allocates the first slots) and rehashes.
         void grow();
     };
 
