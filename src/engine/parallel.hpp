@@ -22,6 +22,9 @@ namespace kiv {
 // Number of workers a parallel_for uses.
 std::size_t worker_count();
 
+// Index of the calling worker inside parallel_for, below worker_count().
+std::size_t current_worker();
+
 namespace detail {
 
 // Remembers the exception of the lowest failing index.
