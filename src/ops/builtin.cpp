@@ -37,6 +37,19 @@ Complex arcsin_argument(Complex z) {
     return {t.re + root.re, t.im + root.im};
 }
 
+// The real factors of the complex sine and cosine. cosh(±0) is 1 and
+// sinh(±0) is ±0 exactly, so on the real axis those calls are skipped.
+struct TrigParts {
+    double sin_x, cos_x, cosh_y, sinh_y;
+    explicit TrigParts(Complex z)
+        : sin_x(std::sin(z.re)),
+          cos_x(std::cos(z.re)),
+          cosh_y(z.im == 0.0 ? 1.0 : std::cosh(z.im)),
+          sinh_y(z.im == 0.0 ? z.im : std::sinh(z.im)) {}
+    Complex sine() const { return {sin_x * cosh_y, cos_x * sinh_y}; }
+    Complex cosine() const { return {cos_x * cosh_y, -(sin_x * sinh_y)}; }
+};
+
 Complex square(Complex z) {
     return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im};
 }
@@ -47,7 +60,7 @@ struct KivRule {
     static constexpr const char* latex = "e^{\1} - \\ln(\2)";
     static constexpr const char* python = "(np.exp(\1) - np.log(\2))";
     static Maybe apply(Complex z, Complex w) {
-        if (modulus(w) == 0.0) return {};
+        if (is_zero(w)) return {};
         const Complex e = exp(z);
         const Complex l = log(w);
         return Complex{e.re - l.re, e.im - l.im};
@@ -66,7 +79,7 @@ struct InvRule {
     static constexpr const char* latex = "\\frac{1}{\1}";
     static constexpr const char* python = "(1/(\1))";
     static Maybe apply(Complex z) {
-        if (modulus(z) == 0.0) return {};
+        if (is_zero(z)) return {};
         return divide({1.0, 0.0}, z);
     }
 };
@@ -101,7 +114,7 @@ struct DivideRule {
     static constexpr const char* latex = "\\frac{\1}{\2}";
     static constexpr const char* python = "((\1)/(\2))";
     static Maybe apply(Complex z, Complex w) {
-        if (modulus(w) == 0.0) return {};
+        if (is_zero(w)) return {};
         return divide(z, w);
     }
 };
@@ -118,7 +131,7 @@ struct LogRule {
     static constexpr const char* latex = "\\ln(\1)";
     static constexpr const char* python = "np.log(\1)";
     static Maybe apply(Complex z) {
-        if (modulus(z) == 0.0) return {};
+        if (is_zero(z)) return {};
         return log(z);
     }
 };
@@ -134,18 +147,14 @@ struct SinRule {
     static constexpr const char* name = "Sin";
     static constexpr const char* latex = "\\sin(\1)";
     static constexpr const char* python = "np.sin(\1)";
-    static Maybe apply(Complex z) {
-        return Complex{std::sin(z.re) * std::cosh(z.im), std::cos(z.re) * std::sinh(z.im)};
-    }
+    static Maybe apply(Complex z) { return TrigParts(z).sine(); }
 };
 struct CosRule {
     static constexpr const char* type = "Cos";
     static constexpr const char* name = "Cos";
     static constexpr const char* latex = "\\cos(\1)";
     static constexpr const char* python = "np.cos(\1)";
-    static Maybe apply(Complex z) {
-        return Complex{std::cos(z.re) * std::cosh(z.im), -(std::sin(z.re) * std::sinh(z.im))};
-    }
+    static Maybe apply(Complex z) { return TrigParts(z).cosine(); }
 };
 struct TanRule {
     static constexpr const char* type = "Tan";
@@ -153,9 +162,10 @@ struct TanRule {
     static constexpr const char* latex = "\\tan(\1)";
     static constexpr const char* python = "np.tan(\1)";
     static Maybe apply(Complex z) {
-        const Complex n = *SinRule::apply(z);
-        const Complex c = *CosRule::apply(z);
-        if (modulus(c) == 0.0) return {};
+        const TrigParts parts(z);
+        const Complex n = parts.sine();
+        const Complex c = parts.cosine();
+        if (is_zero(c)) return {};
         return divide(n, c);
     }
 };
@@ -166,7 +176,7 @@ struct ArcSinRule {
     static constexpr const char* python = "np.arcsin(\1)";
     static Maybe apply(Complex z) {
         const Complex q = arcsin_argument(z);
-        if (modulus(q) == 0.0) return {};
+        if (is_zero(q)) return {};
         const Complex l = log(q);
         return Complex{l.im + l.re * -0.0, l.im * -0.0 - l.re};
     }
@@ -179,7 +189,7 @@ struct ArcCosRule {
     static Maybe apply(Complex z) {
         constexpr double half_pi = 1.5707963267948966;
         const Complex q = arcsin_argument(z);
-        if (modulus(q) == 0.0) return {};
+        if (is_zero(q)) return {};
         const Complex l = log(q);
         return Complex{(l.re * 0.0 - l.im) + half_pi, (l.re + l.im * 0.0) + 0.0};
     }
@@ -193,7 +203,7 @@ struct ArcTanRule {
         const Complex t = times_i(z);
         const Complex p{1.0 - t.re, 0.0 - t.im};
         const Complex m{t.re + 1.0, t.im + 0.0};
-        if (modulus(p) == 0.0 || modulus(m) == 0.0) return {};
+        if (is_zero(p) || is_zero(m)) return {};
         const Complex lp = log(p);
         const Complex lm = log(m);
         const Complex d{lp.re - lm.re, lp.im - lm.im};

@@ -17,8 +17,13 @@ struct Complex {
     friend bool operator==(const Complex&, const Complex&) = default;
 };
 
-// Overflow-safe modulus; every "undefined at zero" test uses it.
+// Overflow-safe modulus.
 inline double modulus(Complex z) { return std::hypot(z.re, z.im); }
+
+// modulus(z) == 0, without the hypot call: hypot never underflows to zero
+// and is NaN or infinite whenever a part is, so it is zero exactly when
+// both parts are.
+inline bool is_zero(Complex z) { return z.re == 0.0 && z.im == 0.0; }
 
 inline double argument(Complex z) { return std::atan2(z.im, z.re); }
 
@@ -29,7 +34,13 @@ inline Complex divide(Complex a, Complex b) {
 }
 
 // ln z. The caller has already checked that |z| != 0.
-inline Complex log(Complex z) { return {std::log(modulus(z)), argument(z)}; }
+inline Complex log(Complex z) {
+    // On the real axis hypot(x, ±0) is |x| and atan2(±0, x) is ±0 or ±pi by
+    // the sign of x, exactly; skipping both calls changes no bit.
+    if (z.im == 0.0 && !std::isnan(z.re))
+        return {std::log(std::fabs(z.re)), std::signbit(z.re) ? std::copysign(3.141592653589793, z.im) : z.im};
+    return {std::log(modulus(z)), argument(z)};
+}
 
 inline Complex exp(Complex z) {
     const double x = z.re;
@@ -43,6 +54,8 @@ inline Complex exp(Complex z) {
         return z;
     }
     const double e = std::exp(x);
+    // cos(±0) is 1 and sin(±0) is ±0 exactly: the same bits without the calls.
+    if (y == 0.0) return {e, e * y};
     return {e * std::cos(y), e * std::sin(y)};
 }
 
