@@ -1,6 +1,6 @@
 """The main Python module entry point."""
 
-from typing import List, Optional, Sequence, SupportsFloat, SupportsIndex, Union
+from typing import List, Optional, Sequence, SupportsFloat, SupportsIndex, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -15,6 +15,7 @@ class KivRuntimeError(Exception): ...
 class KivDimensionError(Exception): ...
 class KivComplexityError(Exception): ...
 
+@final
 class SearchResult:
     """A high-performance symbolic regression result."""
 
@@ -38,17 +39,18 @@ class SearchResult:
     def predict(self, inputs: _Matrix) -> List[float]:
         """Alias for eval_batch (Scikit-Learn style)."""
 
+@final
 class Searcher:
     """The core KIV-SR search engine exposed to Python."""
 
-    def __init__(
-        self,
+    def __new__(
+        cls,
         max_complexity: SupportsIndex = 10,
         complexity_penalty: _Real = 0.1,
         beam_width: SupportsIndex = 1000,
         alpha: _Real = 0.0,
         l1_ratio: _Real = 0.5,
-    ) -> None: ...
+    ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
     @property
