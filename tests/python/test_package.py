@@ -32,6 +32,14 @@ def test_quickstart_finds_the_formula(tmp_path):
     assert any(line.startswith("  complexity  1") for line in lines)
 
 
+def test_readme_snippets_run(capfd):
+    readme = (ROOT / "README.md").read_text()
+    snippets = re.findall(r"```python\n(.*?)```", readme, re.S)
+    assert len(snippets) >= 3
+    exec(compile("\n".join(snippets), "README.md", "exec"), {})
+    assert "Inputs and target vector must be non-empty and equal length." in capfd.readouterr().out
+
+
 mypy_api = pytest.importorskip("mypy.api", reason="mypy checks the stub")
 
 
@@ -63,3 +71,4 @@ def test_type_checker_uses_the_stub(tmp_path):
     assert 'Missing positional argument "ys"' in stdout
     assert "read-only" in stdout or "property" in stdout
     assert stdout.count("error:") == 2
+
