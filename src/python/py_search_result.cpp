@@ -1,5 +1,6 @@
 #include "python/py_search_result.hpp"
 
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -34,8 +35,11 @@ PyObject* new_float_list(const std::vector<double>& values) {
     return list.release();
 }
 
+// Results come only from searches; the message names the class, as the
+// last component of its qualified name.
 PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
-    PyErr_Format(PyExc_TypeError, "No constructor defined for %s", _PyType_Name(type));
+    const char* dot = std::strrchr(type->tp_name, '.');
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %s", dot ? dot + 1 : type->tp_name);
     return nullptr;
 }
 
