@@ -16,41 +16,79 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
                                     const OperatorRegistry& registry, Complex* out) {
     if (count > kBlockRows || first > data.rows || count > data.rows - first)
         throw InvariantViolation("block outside the dataset in block evaluation");
-    if (stack_.size() < tokens.size() * kBlockRows) stack_.resize(tokens.size() * kBlockRows);
-    std::size_t depth = 0;
-    auto block = [&](std::size_t level) { return stack_.data() + level * kBlockRows; };
-    for (const Token& token : tokens) {
+    tokens_ = tokens;
+    count_ = count;
+    all_absent_ = false;
+    if (tape_.size() < tokens.size() * kBlockRows) tape_.resize(tokens.size() * kBlockRows);
+    operands_.resize(tokens.size());
+    parent_.assign(tokens.size(), kNoParent);
+    pending_.clear();
+    for (std::size_t t = 0; t < tokens.size(); ++t) {
+        const Token& token = tokens[t];
         switch (token.kind) {
             case TokenKind::Const:
             case TokenKind::Real:
-                std::fill_n(block(depth++), count, token.value);
+                std::fill_n(tape(t), count, token.value);
                 break;
             case TokenKind::Var:
                 if (token.index >= data.min_row_length) {
+                    all_absent_ = true;
                     std::fill_n(out, count, kAbsent);
                     return;
                 }
-                std::copy_n(data.columns[token.index].data() + first, count, block(depth++));
+                std::copy_n(data.columns[token.index].data() + first, count, tape(t));
                 break;
             case TokenKind::Param:
-                std::fill_n(block(depth++), count, token.index < params.size() ? params[token.index] : token.value);
+                std::fill_n(tape(t), count, token.index < params.size() ? params[token.index] : token.value);
                 break;
             case TokenKind::Op: {
                 const std::size_t n = token.arity;
-                if (depth < n || n > 2) throw InvariantViolation("malformed expression in block evaluation");
+                if (pending_.size() < n || n > 2) throw InvariantViolation("malformed expression in block evaluation");
                 std::array<const Complex*, 2> args{};
-                for (std::size_t i = 0; i < n; ++i) args[i] = block(depth - n + i);
-                depth -= n;
-                Complex* result = block(depth++);
-                registry.op(token.op_id).eval_block(args.data(), result, count);
-                for (std::size_t r = 0; r < count; ++r)
-                    if (!is_acceptable(result[r])) result[r] = kAbsent;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const std::uint32_t operand = pending_[pending_.size() - n + i];
+                    operands_[t][i] = operand;
+                    parent_[operand] = static_cast<std::uint32_t>(t);
+                    args[i] = tape(operand);
+                }
+                pending_.resize(pending_.size() - n);
+                apply(t, args.data(), registry, tape(t));
                 break;
             }
         }
+        pending_.push_back(static_cast<std::uint32_t>(t));
     }
-    if (depth != 1) throw InvariantViolation("malformed expression in block evaluation");
-    std::copy_n(block(0), count, out);
+    if (pending_.size() != 1) throw InvariantViolation("malformed expression in block evaluation");
+    std::copy_n(tape(pending_.front()), count, out);
+}
+
+void BlockEvaluator::evaluate_with_leaf(std::size_t position, Complex value, const OperatorRegistry& registry,
+                                        Complex* out) {
+    if (all_absent_) {
+        std::fill_n(out, count_, kAbsent);
+        return;
+    }
+    if (position >= tokens_.size() || tokens_[position].kind == TokenKind::Op)
+        throw InvariantViolation("leaf position outside the evaluated expression");
+    Complex* current = path_[0].data();
+    std::fill_n(current, count_, value);
+    for (std::size_t t = position; parent_[t] != kNoParent; t = parent_[t]) {
+        const std::size_t op = parent_[t];
+        std::array<const Complex*, 2> args{};
+        for (std::size_t i = 0; i < tokens_[op].arity; ++i)
+            args[i] = operands_[op][i] == t ? current : tape(operands_[op][i]);
+        Complex* next = current == path_[0].data() ? path_[1].data() : path_[0].data();
+        apply(op, args.data(), registry, next);
+        current = next;
+    }
+    std::copy_n(current, count_, out);
+}
+
+void BlockEvaluator::apply(std::size_t token, const Complex* const* args, const OperatorRegistry& registry,
+                           Complex* result) {
+    registry.op(tokens_[token].op_id).eval_block(args, result, count_);
+    for (std::size_t r = 0; r < count_; ++r)
+        if (!is_acceptable(result[r])) result[r] = kAbsent;
 }
 
 void BlockEvaluator::evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,

@@ -5,12 +5,19 @@
 // both read as kAbsent (callers that need the difference evaluate leaves row
 // by row).
 //
-// One object per worker thread: it owns the stack it reuses across calls, so
-// evaluation allocates nothing once the stack has grown to the largest
+// Every token's values on the block are kept (the tape), so that the same
+// expression can be re-evaluated with one leaf changed by re-applying only
+// the operators on that leaf's path to the root; constant fitting needs this
+// once per parameter per step.
+//
+// One object per worker thread: it owns the tape it reuses across calls, so
+// evaluation allocates nothing once the tape has grown to the largest
 // expression seen. Not thread-safe; the registry and data are only read.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -37,8 +44,28 @@ public:
     void evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,
                   const OperatorRegistry& registry, std::span<Complex> out);
 
+    // Values of the expression of the last evaluate_block call, on the same
+    // rows, with the leaf token at `position` taking `value` on every row.
+    // Exactly what evaluate_block would give with that leaf changed. The
+    // tokens of that call must still be alive and unchanged.
+    void evaluate_with_leaf(std::size_t position, Complex value, const OperatorRegistry& registry, Complex* out);
+
 private:
-    std::vector<Complex> stack_;
+    static constexpr std::uint32_t kNoParent = ~std::uint32_t{0};
+
+    Complex* tape(std::size_t token) { return tape_.data() + token * kBlockRows; }
+    // Applies the operator at `token` to its operand blocks into `result`,
+    // marking unacceptable results absent.
+    void apply(std::size_t token, const Complex* const* args, const OperatorRegistry& registry, Complex* result);
+
+    std::span<const Token> tokens_;
+    std::size_t count_ = 0;
+    bool all_absent_ = false;                           // it reads a column missing from some row
+    std::vector<Complex> tape_;                         // token t's values at [t * kBlockRows, ...)
+    std::vector<std::array<std::uint32_t, 2>> operands_;  // operand tokens of each operator token
+    std::vector<std::uint32_t> parent_;                 // operator token that reads each token
+    std::vector<std::uint32_t> pending_;                // tokens whose values await an operator
+    std::array<Complex, kBlockRows> path_[2];           // values along a changed leaf's path
 };
 
 }  // namespace kiv

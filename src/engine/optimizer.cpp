@@ -42,10 +42,8 @@ void ConstantFitter::real_parts(std::span<const Token> tokens, const Dataset& da
                                 std::size_t count, std::span<const Complex> params,
                                 const OperatorRegistry& registry, RealBlock& out) {
     if (!has_leaf_root(tokens)) {
-        // Operator results are screened, so a NaN here can only mean absent.
         evaluator_.evaluate_block(tokens, data, first, count, params, registry, block_.data());
-        for (std::size_t r = 0; r < count; ++r)
-            out[r] = std::isnan(block_[r].re) ? std::nullopt : std::optional<double>(block_[r].re);
+        block_real_parts(count, out);
         return;
     }
     // Columns from min_row_length on are missing in some row; reading one is
@@ -90,6 +88,27 @@ double ConstantFitter::error_with_params(std::span<const Token> tokens, std::spa
     return mse + elastic_net_penalty(alpha, l1_ratio, l1, l2);
 }
 
+// Real parts with parameter k moved by the difference step, on the block
+// that real_parts evaluated last at params_. Below an operator root only the
+// operators on the parameter's path are re-applied.
+void ConstantFitter::nudged_real_parts(std::span<const Token> tokens, const Dataset& data, std::size_t first,
+                                       std::size_t count, std::size_t k, const OperatorRegistry& registry) {
+    if (has_leaf_root(tokens)) {
+        params_[k].re = p_[k] + kDifferenceStep;
+        real_parts(tokens, data, first, count, params_, registry, values_);
+        params_[k].re = p_[k];
+        return;
+    }
+    evaluator_.evaluate_with_leaf(positions_[k], {p_[k] + kDifferenceStep, 0.0}, registry, block_.data());
+    block_real_parts(count, values_);
+}
+
+// Operator results are screened, so a NaN in block_ can only mean absent.
+void ConstantFitter::block_real_parts(std::size_t count, RealBlock& out) const {
+    for (std::size_t r = 0; r < count; ++r)
+        out[r] = std::isnan(block_[r].re) ? std::nullopt : std::optional<double>(block_[r].re);
+}
+
 // Streams the forward-difference Jacobian block by block: each entry is used
 // once, so no row-by-parameter matrix is kept. Sums still run in ascending row order.
 void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, const Dataset& data,
@@ -107,9 +126,7 @@ void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, 
             residuals_[r] = f0_[r] - targets[first + r];
         }
         for (std::size_t k = 0; k < n_params; ++k) {
-            params_[k].re = p_[k] + kDifferenceStep;
-            real_parts(tokens, data, first, count, params_, registry, values_);
-            params_[k].re = p_[k];
+            nudged_real_parts(tokens, data, first, count, k, registry);
             for (std::size_t r = 0; r < count; ++r) {
                 const double jacobian = (values_[r].value_or(0.0) - f0_[r]) / kDifferenceStep;
                 d_[k] += jacobian * jacobian;

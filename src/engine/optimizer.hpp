@@ -45,6 +45,10 @@ private:
     void real_parts(std::span<const Token> tokens, const Dataset& data, std::size_t first, std::size_t count,
                     std::span<const Complex> params, const OperatorRegistry& registry, RealBlock& out);
 
+    void block_real_parts(std::size_t count, RealBlock& out) const;
+    void nudged_real_parts(std::span<const Token> tokens, const Dataset& data, std::size_t first, std::size_t count,
+                           std::size_t k, const OperatorRegistry& registry);
+
     // d_ and g_ of the diagonal normal equations at p_.
     void accumulate_normal_equations(std::span<const Token> tokens, const Dataset& data,
                                      std::span<const double> targets, const OperatorRegistry& registry);

@@ -264,3 +264,36 @@ TEST(BlockEvaluator, FingerprintOfAChildFollowsFromItsOperandsSampleValues) {
 
 }  // namespace
 }  // namespace kiv
+
+namespace kiv {
+namespace {
+
+TEST(BlockEvaluator, ChangingOneLeafMatchesAFreshEvaluation) {
+    RandomSource random(99);
+    BlockEvaluator evaluator;
+    const auto rows = random.rows(64, 3, false);
+    const Dataset data = Dataset::from_rows(rows);
+    std::array<Complex, BlockEvaluator::kBlockRows> changed{}, fresh{}, unused{};
+    std::size_t compared = 0;
+    for (int n = 0; n < 3000; ++n) {
+        const Expression e = random.expression();
+        if (e.n_params == 0 || is_leaf(e.tokens.back())) continue;
+        std::vector<Complex> params(e.n_params);
+        for (Complex& p : params) p = random.complex();
+        const std::size_t k = random.below(e.n_params);
+        std::size_t position = 0;
+        while (e.tokens[position].kind != TokenKind::Param || e.tokens[position].index != k) ++position;
+        const Complex value = random.complex();
+        SCOPED_TRACE(e.formula);
+        evaluator.evaluate_block(e.tokens, data, 0, data.rows, params, registry(), unused.data());
+        evaluator.evaluate_with_leaf(position, value, registry(), changed.data());
+        params[k] = value;
+        BlockEvaluator().evaluate_block(e.tokens, data, 0, data.rows, params, registry(), fresh.data());
+        for (std::size_t r = 0; r < data.rows; ++r) ASSERT_TRUE(SameBits(changed[r], fresh[r])) << "row " << r;
+        ++compared;
+    }
+    EXPECT_GT(compared, 300u);
+}
+
+}  // namespace
+}  // namespace kiv
