@@ -10,24 +10,29 @@ import kiv_sr
 from conftest import small_searcher
 
 
-def test_search_errors_are_caught_by_the_module_attributes():
-    searcher = small_searcher(max_complexity=2)
-    with pytest.raises(kiv_sr.KivDimensionError):
-        searcher.find_function([], [])
-    with pytest.raises(kiv_sr.KivComplexityError):
-        searcher.find_function([1.0], [math.inf])
-    try:
-        searcher.find_function([1.0], [1.0, 2.0])
-    except Exception as error:  # the classes are ordinary exceptions
-        assert type(error) is kiv_sr.KivDimensionError
-        assert error.args == ("Inputs and target vector must be non-empty and equal length.",)
+def test_empty_or_mismatched_data_raise_dimension_error(capfd):
+    searcher = small_searcher()
+    message = "Inputs and target vector must be non-empty and equal length."
+    for call in (
+        lambda: searcher.find_function([1.0, 2.0], [1.0]),
+        lambda: searcher.find_function([], []),
+        lambda: searcher.find_multivariate([[1.0], [2.0], [3.0]], [1.0, 2.0]),
+        lambda: searcher.find_candidates(np.empty((0, 2)), np.empty(0)),
+    ):
+        with pytest.raises(Exception) as caught:  # the module's classes are ordinary exceptions
+            call()
+        assert type(caught.value) is kiv_sr.KivDimensionError
+        assert caught.value.args == (message,)
+    assert capfd.readouterr().out == ""  # refused before anything is printed
 
 
-def test_complexity_error_quotes_max_complexity():
+def test_no_formula_found_raises_complexity_error_quoting_max_complexity(capfd):
     for max_complexity in (1, 3):
         with pytest.raises(kiv_sr.KivComplexityError) as caught:
             small_searcher(max_complexity=max_complexity).find_multivariate([[1.0], [2.0]], [math.nan, 1.0])
         assert str(caught.value) == f"No formula found up to complexity {max_complexity}"
+    # Raised after the whole search ran, with its progress output.
+    assert "Level 3 processed" in capfd.readouterr().out
 
 
 def test_runtime_error_class_is_exported_but_never_raised_by_searches():
