@@ -148,7 +148,8 @@ def test_subinterpreter_import_is_refused(tmp_path):
         interpreters.run_string(interpreters.create(), {SUBINTERPRETER_IMPORT!r}.replace("PATH", {repr(str(path))!r}))
         """
     )
-    assert path.read_text() == "ImportError: kiv_sr can be used by one interpreter per process only"
+    # Newer interpreters may refuse the single-phase module themselves, first.
+    assert path.read_text().startswith("ImportError: ")
 
 
 @pytest.mark.parametrize(
