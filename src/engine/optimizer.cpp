@@ -153,9 +153,12 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
     q_.resize(p_.size());
     double damping = kInitialDamping;
     unsigned rejections = 0;
+    // A rejected step leaves p, and with it the normal equations, unchanged.
+    bool normal_equations_current = false;
     for (std::size_t iteration = 0;;) {
         if (damping > kDampingLimit) break;
-        accumulate_normal_equations(tokens, data, targets, registry);
+        if (!normal_equations_current) accumulate_normal_equations(tokens, data, targets, registry);
+        normal_equations_current = true;
         // The step descends the plain sum of squares; the penalty and the
         // 1/N factor act only through the acceptance test.
         for (std::size_t k = 0; k < p_.size(); ++k) q_[k] = p_[k] - g_[k] / ((damping + d_[k]) + kDiagonalFloor);
@@ -163,6 +166,7 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
         if (trial < best) {
             const double previous = best;
             std::swap(p_, q_);
+            normal_equations_current = false;
             best = trial;
             if (std::fabs(previous - trial) < kTolerance) break;
             rejections = 0;
