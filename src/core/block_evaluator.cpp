@@ -17,18 +17,19 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
     if (count > kBlockRows || first > data.rows || count > data.rows - first)
         throw InvariantViolation("block outside the dataset in block evaluation");
     tokens_ = tokens;
-    count_ = count;
     all_absent_ = false;
-    if (tape_.size() < tokens.size() * kBlockRows) tape_.resize(tokens.size() * kBlockRows);
+    const std::size_t block = block_of(first);
+    if (tape_.size() < (block + 1) * tokens.size() * kBlockRows) tape_.resize((block + 1) * tokens.size() * kBlockRows);
     operands_.resize(tokens.size());
     parent_.assign(tokens.size(), kNoParent);
     pending_.clear();
     for (std::size_t t = 0; t < tokens.size(); ++t) {
         const Token& token = tokens[t];
+        Complex* values = tape(block, t);
         switch (token.kind) {
             case TokenKind::Const:
             case TokenKind::Real:
-                std::fill_n(tape(t), count, token.value);
+                std::fill_n(values, count, token.value);
                 break;
             case TokenKind::Var:
                 if (token.index >= data.min_row_length) {
@@ -36,10 +37,10 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
                     std::fill_n(out, count, kAbsent);
                     return;
                 }
-                std::copy_n(data.columns[token.index].data() + first, count, tape(t));
+                std::copy_n(data.columns[token.index].data() + first, count, values);
                 break;
             case TokenKind::Param:
-                std::fill_n(tape(t), count, token.index < params.size() ? params[token.index] : token.value);
+                std::fill_n(values, count, token.index < params.size() ? params[token.index] : token.value);
                 break;
             case TokenKind::Op: {
                 const std::size_t n = token.arity;
@@ -49,45 +50,53 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
                     const std::uint32_t operand = pending_[pending_.size() - n + i];
                     operands_[t][i] = operand;
                     parent_[operand] = static_cast<std::uint32_t>(t);
-                    args[i] = tape(operand);
+                    args[i] = tape(block, operand);
                 }
                 pending_.resize(pending_.size() - n);
-                apply(t, args.data(), registry, tape(t));
+                apply(t, args.data(), count, registry, values);
                 break;
             }
         }
         pending_.push_back(static_cast<std::uint32_t>(t));
     }
     if (pending_.size() != 1) throw InvariantViolation("malformed expression in block evaluation");
-    std::copy_n(tape(pending_.front()), count, out);
+    std::copy_n(tape(block, tokens.size() - 1), count, out);
 }
 
-void BlockEvaluator::evaluate_with_leaf(std::size_t position, Complex value, const OperatorRegistry& registry,
-                                        Complex* out) {
+void BlockEvaluator::recorded(std::size_t first, std::size_t count, Complex* out) const {
+    if (all_absent_)
+        std::fill_n(out, count, kAbsent);
+    else
+        std::copy_n(tape(block_of(first), tokens_.size() - 1), count, out);
+}
+
+void BlockEvaluator::evaluate_with_leaf(std::size_t first, std::size_t count, std::size_t position, Complex value,
+                                        const OperatorRegistry& registry, Complex* out) {
     if (all_absent_) {
-        std::fill_n(out, count_, kAbsent);
+        std::fill_n(out, count, kAbsent);
         return;
     }
     if (position >= tokens_.size() || tokens_[position].kind == TokenKind::Op)
         throw InvariantViolation("leaf position outside the evaluated expression");
+    const std::size_t block = block_of(first);
     Complex* current = path_[0].data();
-    std::fill_n(current, count_, value);
+    std::fill_n(current, count, value);
     for (std::size_t t = position; parent_[t] != kNoParent; t = parent_[t]) {
         const std::size_t op = parent_[t];
         std::array<const Complex*, 2> args{};
         for (std::size_t i = 0; i < tokens_[op].arity; ++i)
-            args[i] = operands_[op][i] == t ? current : tape(operands_[op][i]);
+            args[i] = operands_[op][i] == t ? current : tape(block, operands_[op][i]);
         Complex* next = current == path_[0].data() ? path_[1].data() : path_[0].data();
-        apply(op, args.data(), registry, next);
+        apply(op, args.data(), count, registry, next);
         current = next;
     }
-    std::copy_n(current, count_, out);
+    std::copy_n(current, count, out);
 }
 
-void BlockEvaluator::apply(std::size_t token, const Complex* const* args, const OperatorRegistry& registry,
-                           Complex* result) {
-    registry.op(tokens_[token].op_id).eval_block(args, result, count_);
-    for (std::size_t r = 0; r < count_; ++r)
+void BlockEvaluator::apply(std::size_t token, const Complex* const* args, std::size_t count,
+                           const OperatorRegistry& registry, Complex* result) {
+    registry.op(tokens_[token].op_id).eval_block(args, result, count);
+    for (std::size_t r = 0; r < count; ++r)
         if (!is_acceptable(result[r])) result[r] = kAbsent;
 }
 

@@ -5,14 +5,16 @@
 // both read as kAbsent (callers that need the difference evaluate leaves row
 // by row).
 //
-// Every token's values on the block are kept (the tape), so that the same
+// Every token's values are kept (the tape), per block of rows, so that the
 // expression can be re-evaluated with one leaf changed by re-applying only
-// the operators on that leaf's path to the root; constant fitting needs this
-// once per parameter per step.
+// the operators on that leaf's path to the root, and so that the values of
+// a block evaluated earlier can be read back; constant fitting needs both.
+// The tape holds tokens x rows values: for one expression of c tokens over
+// N rows, 16 c N bytes.
 //
 // One object per worker thread: it owns the tape it reuses across calls, so
 // evaluation allocates nothing once the tape has grown to the largest
-// expression seen. Not thread-safe; the registry and data are only read.
+// expression and data seen. Not thread-safe; the registry and data are only read.
 #pragma once
 
 #include <array>
@@ -44,28 +46,39 @@ public:
     void evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,
                   const OperatorRegistry& registry, std::span<Complex> out);
 
-    // Values of the expression of the last evaluate_block call, on the same
-    // rows, with the leaf token at `position` taking `value` on every row.
-    // Exactly what evaluate_block would give with that leaf changed. The
-    // tokens of that call must still be alive and unchanged.
-    void evaluate_with_leaf(std::size_t position, Complex value, const OperatorRegistry& registry, Complex* out);
+    // The values that the last evaluate_block call of the expression wrote
+    // for rows [first, first + count), read back from the tape.
+    void recorded(std::size_t first, std::size_t count, Complex* out) const;
+
+    // Values of the expression of the last evaluate_block call on rows
+    // [first, first + count), with the leaf token at `position` taking
+    // `value` on every row: exactly what evaluate_block would give with that
+    // leaf changed. The tokens of that call must still be alive and unchanged.
+    void evaluate_with_leaf(std::size_t first, std::size_t count, std::size_t position, Complex value,
+                            const OperatorRegistry& registry, Complex* out);
 
 private:
     static constexpr std::uint32_t kNoParent = ~std::uint32_t{0};
 
-    Complex* tape(std::size_t token) { return tape_.data() + token * kBlockRows; }
+    std::size_t block_of(std::size_t first) const { return first / kBlockRows; }
+    Complex* tape(std::size_t block, std::size_t token) {
+        return tape_.data() + (block * tokens_.size() + token) * kBlockRows;
+    }
+    const Complex* tape(std::size_t block, std::size_t token) const {
+        return tape_.data() + (block * tokens_.size() + token) * kBlockRows;
+    }
     // Applies the operator at `token` to its operand blocks into `result`,
     // marking unacceptable results absent.
-    void apply(std::size_t token, const Complex* const* args, const OperatorRegistry& registry, Complex* result);
+    void apply(std::size_t token, const Complex* const* args, std::size_t count, const OperatorRegistry& registry,
+               Complex* result);
 
     std::span<const Token> tokens_;
-    std::size_t count_ = 0;
-    bool all_absent_ = false;                           // it reads a column missing from some row
-    std::vector<Complex> tape_;                         // token t's values at [t * kBlockRows, ...)
+    bool all_absent_ = false;                             // it reads a column missing from some row
+    std::vector<Complex> tape_;                           // block b, token t at (b * tokens + t) * kBlockRows
     std::vector<std::array<std::uint32_t, 2>> operands_;  // operand tokens of each operator token
-    std::vector<std::uint32_t> parent_;                 // operator token that reads each token
-    std::vector<std::uint32_t> pending_;                // tokens whose values await an operator
-    std::array<Complex, kBlockRows> path_[2];           // values along a changed leaf's path
+    std::vector<std::uint32_t> parent_;                   // operator token that reads each token
+    std::vector<std::uint32_t> pending_;                  // tokens whose values await an operator
+    std::array<Complex, kBlockRows> path_[2];             // values along a changed leaf's path
 };
 
 }  // namespace kiv

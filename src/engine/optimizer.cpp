@@ -62,6 +62,7 @@ double ConstantFitter::error_with_params(std::span<const Token> tokens, std::spa
                                          const OperatorRegistry& registry, double alpha, double l1_ratio) {
     require_target_per_row(data, targets);
     set_params(p);
+    tape_complete_ = false;
     double sum = 0.0;
     for (std::size_t first = 0; first < data.rows; first += BlockEvaluator::kBlockRows) {
         const std::size_t count = std::min(BlockEvaluator::kBlockRows, data.rows - first);
@@ -72,6 +73,7 @@ double ConstantFitter::error_with_params(std::span<const Token> tokens, std::spa
             sum += diff * diff;
         }
     }
+    tape_complete_ = !has_leaf_root(tokens);
     const double mse = sum / static_cast<double>(data.rows);
     // p stands for the Param values; Const tokens are never penalized.
     double l1 = 0.0;
@@ -99,7 +101,8 @@ void ConstantFitter::nudged_real_parts(std::span<const Token> tokens, const Data
         params_[k].re = p_[k];
         return;
     }
-    evaluator_.evaluate_with_leaf(positions_[k], {p_[k] + kDifferenceStep, 0.0}, registry, block_.data());
+    evaluator_.evaluate_with_leaf(first, count, positions_[k], {p_[k] + kDifferenceStep, 0.0}, registry,
+                                  block_.data());
     block_real_parts(count, values_);
 }
 
@@ -118,9 +121,17 @@ void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, 
     d_.assign(n_params, 0.0);
     g_.assign(n_params, 0.0);
     set_params(p_);
+    // This always follows the error pass at p_ (a rejected step needs no new
+    // normal equations), so a complete tape already holds p_'s values.
+    const bool reuse_tape = tape_complete_;
     for (std::size_t first = 0; first < data.rows; first += BlockEvaluator::kBlockRows) {
         const std::size_t count = std::min(BlockEvaluator::kBlockRows, data.rows - first);
-        real_parts(tokens, data, first, count, params_, registry, values_);
+        if (reuse_tape) {
+            evaluator_.recorded(first, count, block_.data());
+            block_real_parts(count, values_);
+        } else {
+            real_parts(tokens, data, first, count, params_, registry, values_);
+        }
         for (std::size_t r = 0; r < count; ++r) {
             f0_[r] = values_[r].value_or(0.0);
             residuals_[r] = f0_[r] - targets[first + r];

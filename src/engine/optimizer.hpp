@@ -56,6 +56,9 @@ private:
     void set_params(std::span<const double> p);
 
     BlockEvaluator evaluator_;
+    // The last error pass evaluated every block below an operator root, so
+    // the evaluator's tape holds its values.
+    bool tape_complete_ = false;
     // Row-by-row evaluation of leaf roots, whose NaN values the block
     // evaluator cannot tell from absent ones.
     std::vector<Complex> row_, stack_;

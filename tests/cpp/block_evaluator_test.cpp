@@ -286,7 +286,7 @@ TEST(BlockEvaluator, ChangingOneLeafMatchesAFreshEvaluation) {
         const Complex value = random.complex();
         SCOPED_TRACE(e.formula);
         evaluator.evaluate_block(e.tokens, data, 0, data.rows, params, registry(), unused.data());
-        evaluator.evaluate_with_leaf(position, value, registry(), changed.data());
+        evaluator.evaluate_with_leaf(0, data.rows, position, value, registry(), changed.data());
         params[k] = value;
         BlockEvaluator().evaluate_block(e.tokens, data, 0, data.rows, params, registry(), fresh.data());
         for (std::size_t r = 0; r < data.rows; ++r) ASSERT_TRUE(SameBits(changed[r], fresh[r])) << "row " << r;
