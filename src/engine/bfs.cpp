@@ -46,7 +46,6 @@ struct Evaluation {
 // Per-worker scratch for candidate evaluation, reused across candidates.
 struct Workspace {
     std::vector<Token> tokens;
-    std::vector<Token> refined;
     ConstantFitter fitter;
 };
 
@@ -161,21 +160,26 @@ private:
 
     // Error with the operands' constants, then the fitted constants if they
     // do strictly better; the score inflates the error by complexity.
+    //
+    // For the expressions the search builds (an operator at the root, no Real
+    // tokens, constants on the real axis) the fit's error at the starting
+    // constants is exactly the raw error, so it is not computed twice.
     Evaluation evaluate_one(std::size_t level, const Recipe& recipe, double* params, Workspace& ws) const {
         beam_.write_tokens(recipe, level, ws.tokens);
         Evaluation result;
-        double error = compute_raw_error(config_.alpha, config_.l1_ratio, ws.tokens, data_, targets_, *registry_,
-                                         ws.fitter.evaluator());
+        double error = 0.0;
         if (config_.optimize_constants && has_param(ws.tokens)) {
-            ws.refined.assign(ws.tokens.begin(), ws.tokens.end());
-            const double fitted = ws.fitter.refine(ws.refined, data_, targets_, *registry_, kSearchIterations,
-                                                   config_.alpha, config_.l1_ratio);
+            const double fitted = ws.fitter.refine(ws.tokens, data_, targets_, *registry_, kSearchIterations,
+                                                   config_.alpha, config_.l1_ratio, &error);
             if (fitted < error) {
                 error = fitted;
                 result.refined = true;
-                for (const Token& token : ws.refined)
+                for (const Token& token : ws.tokens)
                     if (token.kind == TokenKind::Param) *params++ = token.value.re;
             }
+        } else {
+            error = compute_raw_error(config_.alpha, config_.l1_ratio, ws.tokens, data_, targets_, *registry_,
+                                      ws.fitter.evaluator());
         }
         if (!std::isfinite(error)) return Evaluation{};
         result.error = error;

@@ -1,6 +1,8 @@
 #include "engine/optimizer.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -30,6 +32,13 @@ void require_target_per_row(const Dataset& data, std::span<const double> targets
 
 // A well-formed expression whose last token is a leaf is that single leaf.
 bool has_leaf_root(std::span<const Token> tokens) { return tokens.empty() || tokens.back().kind != TokenKind::Op; }
+
+// Equal to the bit, so that -0.0 and 0.0 (which evaluate differently) differ.
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](double x, double y) {
+        return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+    });
+}
 
 }  // namespace
 
@@ -149,7 +158,7 @@ void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, 
 
 double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std::span<const double> targets,
                               const OperatorRegistry& registry, std::size_t max_iterations, double alpha,
-                              double l1_ratio) {
+                              double l1_ratio, double* initial_error) {
     require_target_per_row(data, targets);
     positions_.clear();
     p_.clear();
@@ -159,6 +168,7 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
         p_.push_back(tokens[i].value.re);
     }
     double best = error_with_params(tokens, p_, data, targets, registry, alpha, l1_ratio);
+    if (initial_error) *initial_error = best;
     if (p_.empty()) return best;
 
     q_.resize(p_.size());
@@ -173,7 +183,9 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
         // The step descends the plain sum of squares; the penalty and the
         // 1/N factor act only through the acceptance test.
         for (std::size_t k = 0; k < p_.size(); ++k) q_[k] = p_[k] - g_[k] / ((damping + d_[k]) + kDiagonalFloor);
-        const double trial = error_with_params(tokens, q_, data, targets, registry, alpha, l1_ratio);
+        // A step that moves nothing (every g_k zero) would recompute best.
+        const double trial =
+            same_bits(q_, p_) ? best : error_with_params(tokens, q_, data, targets, registry, alpha, l1_ratio);
         if (trial < best) {
             const double previous = best;
             std::swap(p_, q_);

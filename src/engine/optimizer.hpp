@@ -27,8 +27,10 @@ public:
     // Refines the Param values of `tokens` in place (each set to (p_k, 0),
     // also when no step was accepted) and returns the penalized error at
     // them. Tokens without Param are left unchanged and get their error.
+    // With `initial_error`, the error at the starting values is stored there.
     double refine(std::span<Token> tokens, const Dataset& data, std::span<const double> targets,
-                  const OperatorRegistry& registry, std::size_t max_iterations, double alpha, double l1_ratio);
+                  const OperatorRegistry& registry, std::size_t max_iterations, double alpha, double l1_ratio,
+                  double* initial_error = nullptr);
 
     // Penalized error with Param k at (p[k], 0); +inf if any row is absent.
     double error_with_params(std::span<const Token> tokens, std::span<const double> p, const Dataset& data,
