@@ -1,3 +1,5 @@
+#include "engine/parallel.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/parallel.hpp"
 #include "thread_count.hpp"
 
 namespace kiv {
@@ -15,9 +16,8 @@ namespace {
 
 class ParallelFor : public ThreadCountTest {};
 
-TEST_P(ParallelFor, WorkerCountFollowsTheEnvironment) { EXPECT_EQ(worker_count(), GetParam()); }
-
-TEST_P(ParallelFor, EveryIndexIsVisitedExactlyOnce) {
+TEST_P(ParallelFor, EveryIndexIsVisitedExactlyOnceByTheConfiguredWorkers) {
+    EXPECT_EQ(worker_count(), GetParam());
     for (const std::size_t count : {0u, 1u, 7u, 10'000u}) {
         SCOPED_TRACE(count);
         std::vector<std::atomic<int>> visits(count);
@@ -30,10 +30,9 @@ TEST_P(ParallelFor, LowestFailingIndexIsRethrownAndEveryLowerIndexRuns) {
     // Repeated because which worker fails first varies from run to run.
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
-        constexpr std::size_t kCount = 2000;
-        std::vector<std::atomic<int>> visits(kCount);
+        std::vector<std::atomic<int>> visits(2000);
         try {
-            parallel_for(kCount, [&](std::size_t i) {
+            parallel_for(visits.size(), [&](std::size_t i) {
                 visits[i].fetch_add(1, std::memory_order_relaxed);
                 if (i >= 300 && i % 100 == 0) throw std::runtime_error(std::to_string(i));
             });
@@ -45,38 +44,33 @@ TEST_P(ParallelFor, LowestFailingIndexIsRethrownAndEveryLowerIndexRuns) {
     }
 }
 
-TEST_P(ParallelFor, CancelCheckAskingToStopRaisesSearchCancelled) {
+TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic<bool> polled_elsewhere{false};
-    const CancelCheck stop = [&] {
-        if (std::this_thread::get_id() != caller) polled_elsewhere = true;
-        return true;
+    std::atomic<int> polls{0};
+    const auto poll = [&](bool stop) {
+        return [&, stop] {
+            if (std::this_thread::get_id() != caller) polled_elsewhere = true;
+            ++polls;
+            return stop;
+        };
     };
     // Each body outlasts the poll interval, so the caller polls on its next index.
-    const auto slow_body = [](std::size_t) { std::this_thread::sleep_for(std::chrono::milliseconds(30)); };
-    EXPECT_THROW(parallel_for(4 * GetParam() + 4, slow_body, stop), SearchCancelled);
-    EXPECT_FALSE(polled_elsewhere);
-}
-
-TEST_P(ParallelFor, CancelCheckDecliningLetsEveryIndexRun) {
-    std::atomic<int> polls{0};
-    const CancelCheck keep_going = [&] {
-        ++polls;
-        return false;
+    std::vector<std::atomic<int>> visits(4 * GetParam() + 4);
+    const auto slow_body = [&](std::size_t i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        visits[i].fetch_add(1, std::memory_order_relaxed);
     };
-    std::vector<std::atomic<int>> visits(8);
-    parallel_for(
-        visits.size(),
-        [&](std::size_t i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            visits[i].fetch_add(1, std::memory_order_relaxed);
-        },
-        keep_going);
+    EXPECT_THROW(parallel_for(visits.size(), slow_body, poll(true)), SearchCancelled);
+    for (auto& v : visits) v = 0;
+    polls = 0;
+    parallel_for(visits.size(), slow_body, poll(false));
     // A lone worker is the caller and certainly reaches a poll.
     if (GetParam() == 1) {
         EXPECT_GT(polls.load(), 0);
     }
     for (std::size_t i = 0; i < visits.size(); ++i) EXPECT_EQ(visits[i].load(), 1) << "index " << i;
+    EXPECT_FALSE(polled_elsewhere);
 }
 
 INSTANTIATE_THREAD_COUNTS(ParallelFor);

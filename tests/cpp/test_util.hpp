@@ -1,6 +1,7 @@
-// Shared helpers for the C++ tests: bitwise comparison of complex values
-// (signed zeros and NaN payloads matter to the search), printing of Complex
-// in failure messages, and a check of an exception's type and message.
+// Shared helpers for the C++ tests: the builtin registry and its ids,
+// expression builders, bitwise comparison of complex values (signed zeros
+// and NaN payloads matter to the search) and a check of an exception's type
+// and message.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,14 +9,52 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
-#include "ops/complex.hpp"
-#include "ops/operator.hpp"
+#include "core/expression.hpp"
+#include "ops/builtin.hpp"
+#include "ops/registry.hpp"
 
 namespace kiv {
+
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Builtin ids, in registration order.
+enum BuiltinId : std::size_t {
+    kZero, kOne, kI, kPi, kE, kKiv, kNeg, kInv, kPlus, kTimes, kSubtract, kDivide, kExp, kLog, kSqrt,
+    kSin, kCos, kTan, kArcSin, kArcCos, kArcTan, kSquare, kCube
+};
+
+inline const OperatorRegistry& builtins() {
+    static const OperatorRegistry instance = with_builtins();
+    return instance;
+}
+
+inline Expression unary(std::size_t id, const Expression& a) { return apply_unary(id, a, builtins()); }
+inline Expression binary(std::size_t id, const Expression& a, const Expression& b) {
+    return apply_binary(id, a, b, builtins());
+}
+inline Expression real_leaf(double value) { return {{Token::real(value)}, "r", 1, 0, 0}; }
+inline Expression const_leaf(std::size_t id) {
+    return {{Token::constant(id, *builtins().op(id).eval({}))}, std::string(builtins().meta(id).name), 1, 0, 0};
+}
+// The parameter leaf holding `value` in place of 0.1.
+inline Expression param_leaf(Complex value) {
+    Expression e = parameter_leaf();
+    e.tokens[0].value = value;
+    return e;
+}
+
+inline std::vector<Complex> complex_row(const std::vector<double>& row) {
+    std::vector<Complex> out;
+    for (const double v : row) out.push_back({v, 0.0});
+    return out;
+}
 
 inline void PrintTo(const Complex& z, std::ostream* os) { *os << "(" << z.re << ", " << z.im << ")"; }
 
@@ -27,8 +66,7 @@ inline bool same_bits(double a, double b) {
 
 // Success when both parts of `actual` match `expected` by same_bits.
 inline testing::AssertionResult SameBits(Complex actual, Complex expected) {
-    if (same_bits(actual.re, expected.re) && same_bits(actual.im, expected.im))
-        return testing::AssertionSuccess();
+    if (same_bits(actual.re, expected.re) && same_bits(actual.im, expected.im)) return testing::AssertionSuccess();
     return testing::AssertionFailure() << testing::PrintToString(actual) << " differs in bits from "
                                        << testing::PrintToString(expected);
 }
