@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <vector>
-
 #include "invariant.hpp"
 #include "test_util.hpp"
 
@@ -26,11 +23,9 @@ TEST(Expression, EvaluationEdgeCases) {
         {"empty tokens", {}, {{1, 0}}, std::nullopt},
         {"Var beyond the row", {var(2)}, {{1, 0}, {2, 0}}, std::nullopt},
         {"NaN leaf passes through", {var(2)}, {{1, 0}, {2, 0}, {kNaN, 7}}, Complex{kNaN, 7}},
-        {"huge leaf passes through", {var(0)}, {{1e300, 0}}, Complex{1e300, 0}},
         {"two values left", {var(0), var(1)}, {{1, 0}, {2, 0}}, std::nullopt},
         {"value left under the result", {var(0), var(0), op2(kPlus), var(0)}, {{1, 0}}, std::nullopt},
         {"underflow", {var(0), op2(kPlus)}, {{1, 0}}, std::nullopt},
-        {"Divide by zero", {var(0), var(1), op2(kDivide)}, {{1, 0}, {0, 0}}, std::nullopt},
         {"Divide inside the bound", {var(0), var(1), op2(kDivide)}, {{9.9e14, 0}, {1, 0}}, Complex{9.9e14, 0}},
         {"Exp at 40", {var(0), op1(kExp)}, {{40, 0}}, std::nullopt},
         {"Exp at 34", {var(0), op1(kExp)}, {{34, 0}}, Complex{std::exp(34.0), 0}},
@@ -39,8 +34,6 @@ TEST(Expression, EvaluationEdgeCases) {
          Complex{999999999999999.875, 0}},
         {"im at minus the bound", {var(0), Token::constant(kI, {0, 1}), op2(kTimes)}, {{-1e15, 0}}, std::nullopt},
         {"non-finite operator result", {var(0), op1(kSqrt)}, {{kInf, 0}}, std::nullopt},
-        {"NaN operator result", {var(0), var(0), op2(kPlus)}, {{kNaN, 0}}, std::nullopt},
-        {"Real pushes (value, 0)", {Token::real(-2.5)}, {}, Complex{-2.5, 0}},
         {"Const pushes its stored value", {Token::constant(kPi, {7, -7})}, {}, Complex{7, -7}},
         {"constant operator token", {Token::op(0, kI)}, {}, Complex{0, 1}},
         {"absent operand stops evaluation", {var(0), var(1), op2(kDivide), op1(kSin)}, {{1, 0}, {0, 0}},
@@ -58,36 +51,25 @@ TEST(Expression, EvaluationEdgeCases) {
     }
 }
 
-TEST(Expression, ParamsReplaceStoredValuesBelowTheirLength) {
-    const Expression sum = binary(kPlus, parameter_leaf(), parameter_leaf());
-    const auto with = [&](std::vector<Complex> params) { return *sum.eval_with_params({}, params, builtins()); };
-    EXPECT_BITS_EQ(*sum.eval({}, builtins()), (Complex{0.2, 0}));
-    EXPECT_BITS_EQ(with({{1, 0}, {2, 0}}), (Complex{3, 0}));
-    EXPECT_BITS_EQ(with({{1, 0}}), (Complex{1.1, 0}));  // Param 1 keeps its stored 0.1
-    EXPECT_BITS_EQ(with({{1, 0}, {2, 0}, {9, 9}}), (Complex{3, 0}));
-}
-
-TEST(Expression, CompositionNumbersParamsLeftToRightAndCountsVariables) {
-    const Expression left = binary(kPlus, parameter_leaf(), parameter_leaf());
+TEST(Expression, CompositionNumbersParamsLeftToRightAndParamsReplaceStoredValuesBelowTheirLength) {
     const Expression right = binary(kTimes, parameter_leaf(), variable_leaf(0));
-    const Expression e = binary(kPlus, left, right);
+    const Expression e = binary(kPlus, binary(kPlus, parameter_leaf(), parameter_leaf()), right);
     EXPECT_EQ(e.formula, "Plus(Plus(C, C), Times(C, v_{0}))");
     EXPECT_EQ(e.complexity, 7u);
     EXPECT_EQ(e.n_params, 3);
-    EXPECT_EQ(e.n_vars, 1);
     std::vector<int> param_indices;
     for (const Token& t : e.tokens)
         if (t.kind == TokenKind::Param) param_indices.push_back(t.index);
     EXPECT_EQ(param_indices, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(right.tokens[0].index, 0) << "operands stay unchanged";
-    const std::vector<Complex> params{{1, 0}, {2, 0}, {3, 0}};
-    EXPECT_BITS_EQ(*e.eval_with_params(std::vector<Complex>{{5, 0}}, params, builtins()), (Complex{18, 0}));
-
-    const Expression k = binary(kKiv, variable_leaf(1), unary(kSqrt, parameter_leaf()));
-    EXPECT_EQ(k.formula, "KIV(v_{1}, Sqrt(C))");
-    EXPECT_EQ(k.n_vars, 2);
-    EXPECT_EQ(binary(kPlus, variable_leaf(4), variable_leaf(1)).n_vars, 5);
-    EXPECT_EQ(variable_leaf(12).formula, "v_{12}");
+    const std::vector<Complex> x{{5, 0}};
+    const auto with = [&](std::vector<Complex> params) { return *e.eval_with_params(x, params, builtins()); };
+    EXPECT_BITS_EQ(with({{1, 0}, {2, 0}, {3, 0}, {9, 9}}), (Complex{18, 0}));
+    EXPECT_BITS_EQ(with({{1, 0}}), (Complex{(1 + 0.1) + 0.1 * 5, 0}));  // the others keep their stored 0.1
+    EXPECT_BITS_EQ(*e.eval(x, builtins()), (Complex{(0.1 + 0.1) + 0.1 * 5, 0}));
+    const Expression k = binary(kKiv, variable_leaf(4), unary(kSqrt, variable_leaf(1)));
+    EXPECT_EQ(k.formula, "KIV(v_{4}, Sqrt(v_{1}))");
+    EXPECT_EQ(k.n_vars, 5);
 }
 
 TEST(Expression, BrokenOperatorIdsAndCountersBeyondEightBitsAreInvariantViolations) {

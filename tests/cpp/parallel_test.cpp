@@ -48,12 +48,11 @@ TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic<bool> polled_elsewhere{false};
     std::atomic<int> polls{0};
-    const auto poll = [&](bool stop) {
-        return [&, stop] {
-            if (std::this_thread::get_id() != caller) polled_elsewhere = true;
-            ++polls;
-            return stop;
-        };
+    bool stop = true;
+    const CancelCheck check = [&] {
+        polled_elsewhere = polled_elsewhere || std::this_thread::get_id() != caller;
+        ++polls;
+        return stop;
     };
     // Each body outlasts the poll interval, so the caller polls on its next index.
     std::vector<std::atomic<int>> visits(4 * GetParam() + 4);
@@ -61,10 +60,10 @@ TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         visits[i].fetch_add(1, std::memory_order_relaxed);
     };
-    EXPECT_THROW(parallel_for(visits.size(), slow_body, poll(true)), SearchCancelled);
+    EXPECT_THROW(parallel_for(visits.size(), slow_body, check), SearchCancelled);
     for (auto& v : visits) v = 0;
-    polls = 0;
-    parallel_for(visits.size(), slow_body, poll(false));
+    polls = 0, stop = false;
+    parallel_for(visits.size(), slow_body, check);
     // A lone worker is the caller and certainly reaches a poll.
     if (GetParam() == 1) {
         EXPECT_GT(polls.load(), 0);

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <regex>
 #include <set>
 #include <string>
@@ -18,28 +16,14 @@ namespace {
 
 using std::chrono::nanoseconds;
 
-// A stream whose whole content can be read back.
-class CapturedOutput {
-public:
-    CapturedOutput() : file_(open_memstream(&buffer_, &size_)) {}
-    ~CapturedOutput() {
-        std::fclose(file_);
-        std::free(buffer_);
-    }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-    std::FILE* file() const { return file_; }
-    std::string text() const {
-        std::fflush(file_);
-        return {buffer_, size_};
-    }
-
-private:
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
-};
+// Runs `body` on a Progress printing to standard output; returns what it printed.
+template <class Body>
+std::string printed(Body body) {
+    testing::internal::CaptureStdout();
+    Progress progress;
+    body(progress);
+    return testing::internal::GetCapturedStdout();
+}
 
 struct ProgressLine {
     std::size_t level, percentage, processed, total;
@@ -77,12 +61,11 @@ TEST(DurationText, LargestWholeUnitWithAllSignificantFractionDigits) {
 }
 
 TEST(Progress, BannerAndSummaryLines) {
-    CapturedOutput output;
-    Progress progress(output.file());
-    progress.banner(2);
-    progress.level_summary(4, nanoseconds(3'000'000), 0);
-    progress.level_summary(12, nanoseconds(2'500'000'000), 1000);
-    EXPECT_EQ(output.text(),
+    EXPECT_EQ(printed([](Progress& progress) {
+                  progress.banner(2);
+                  progress.level_summary(4, nanoseconds(3'000'000), 0);
+                  progress.level_summary(12, nanoseconds(2'500'000'000), 1000);
+              }),
               "[KIV-SR] Started search space exploration. Level 1 seeded with 2 primary nodes.\n"
               "[KIV-SR]   -> Level 4 processed in 3ms. Retaining top 0 candidates.\n"
               "[KIV-SR]   -> Level 12 processed in 2.5s. Retaining top 1000 candidates.\n");
@@ -111,14 +94,13 @@ TEST(Progress, EachRiseOfThePercentagePrintsOneLine) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        CapturedOutput output;
-        Progress progress(output.file());
-        for (const Level& level : row.levels) {
-            progress.start_level(level.level, level.total);
-            for (std::size_t i = 0; i < level.candidates; ++i) progress.candidate_started();
-        }
-        if (row.evaluated) progress.level_evaluated();
-        std::string text = output.text();
+        std::string text = printed([&](Progress& progress) {
+            for (const Level& level : row.levels) {
+                progress.start_level(level.level, level.total);
+                for (std::size_t i = 0; i < level.candidates; ++i) progress.candidate_started();
+            }
+            if (row.evaluated) progress.level_evaluated();
+        });
         if (row.evaluated && !row.lines.empty()) {
             ASSERT_EQ(text.back(), '\n');
             text.pop_back();
@@ -140,12 +122,12 @@ TEST(Progress, EachRiseOfThePercentagePrintsOneLine) {
 class ProgressOnWorkers : public ThreadCountTest {};
 
 TEST_P(ProgressOnWorkers, EachPercentagePrintedAtMostOnceAndHundredAlways) {
-    CapturedOutput output;
-    Progress progress(output.file());
-    progress.start_level(4, 5000);
-    parallel_for(5000, [&](std::size_t) { progress.candidate_started(); });
+    const std::string text = printed([](Progress& progress) {
+        progress.start_level(4, 5000);
+        parallel_for(5000, [&](std::size_t) { progress.candidate_started(); });
+    });
     std::set<std::size_t> percentages;
-    for (const ProgressLine& line : parse_progress_lines(output.text())) {
+    for (const ProgressLine& line : parse_progress_lines(text)) {
         EXPECT_TRUE(percentages.insert(line.percentage).second) << "printed twice: " << line.percentage;
         EXPECT_EQ(line.percentage, line.processed * 100 / 5000);
         EXPECT_EQ(line.total, 5000u);

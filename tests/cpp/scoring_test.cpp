@@ -59,12 +59,8 @@ TEST(RawError, MeanSquaredErrorOrInfinityWhereAnyRowHasNoAcceptableValue) {
 }
 
 TEST(RawError, PenaltyCountsRealValuesAndParamRealPartsButNotConsts) {
-    // Times(Param, v_0) + Pi * 0.5, built by hand to hold a Const and a Real.
-    Expression e = binary(kTimes, param_leaf({-2.0, 7.0}), variable_leaf(0));
-    for (const Token t : {Token::constant(kPi, {M_PI, 0.0}), Token::real(0.5), Token::op(2, kTimes),
-                          Token::op(2, kPlus)})
-        e.tokens.push_back(t);
-    e.complexity = e.tokens.size();
+    const Expression e = binary(kPlus, binary(kTimes, param_leaf({-2.0, 7.0}), variable_leaf(0)),
+                                binary(kTimes, const_leaf(kPi), real_leaf(0.5)));
     const std::vector<std::vector<double>> rows{{1.0}, {2.0}};
     const std::vector<double> targets{-2.0 + M_PI * 0.5, -4.0 + M_PI * 0.5};
     const double mse = raw_error(e, rows, targets, 0.0);
