@@ -25,26 +25,27 @@ std::string printed(Body body) {
     return testing::internal::GetCapturedStdout();
 }
 
-struct ProgressLine {
-    std::size_t level, percentage, processed, total;
-    std::string bar, estimate;
-};
+using Line = std::array<std::size_t, 4>;  // level, percentage, processed, total
 
-// Splits output made only of progress lines into its parsed lines; fails the
-// test on any text that is not a well-formed progress line.
-std::vector<ProgressLine> parse_progress_lines(const std::string& text) {
-    static const std::regex line_pattern(
+// The progress lines of `text`, which must hold nothing else, each with a bar
+// of one full cell per ten percent and no time left at 100 %.
+std::vector<Line> progress_lines(const std::string& text) {
+    static const std::regex pattern(
         "\r  \\[KIV\\] L([0-9]+) Progress: \\[((?:█|░)*)\\] ([0-9]+)% \\(([0-9]+)/([0-9]+)\\) \\| "
         "[0-9]+\\.[0-9]s \\(Est: ([0-9]+\\.[0-9])s\\)   ");
-    std::vector<ProgressLine> lines;
+    std::vector<Line> lines;
     std::smatch match;
     for (auto rest = text.cbegin(); rest != text.cend(); rest = match[0].second) {
-        if (!std::regex_search(rest, text.cend(), match, line_pattern, std::regex_constants::match_continuous)) {
+        if (!std::regex_search(rest, text.cend(), match, pattern, std::regex_constants::match_continuous)) {
             ADD_FAILURE() << "not a progress line: \"" << std::string(rest, text.cend()) << "\"";
             break;
         }
-        lines.push_back({std::stoul(match[1]), std::stoul(match[3]), std::stoul(match[4]), std::stoul(match[5]),
-                         match[2], match[6]});
+        const Line line{std::stoul(match[1]), std::stoul(match[3]), std::stoul(match[4]), std::stoul(match[5])};
+        std::string bar;
+        for (std::size_t cell = 0; cell < 10; ++cell) bar += cell < line[1] / 10 ? "█" : "░";
+        EXPECT_EQ(match[2], bar);
+        EXPECT_TRUE(line[1] < 100 || match[6] == "0.0") << match[6];
+        lines.push_back(line);
     }
     return lines;
 }
@@ -79,18 +80,19 @@ TEST(Progress, EachRiseOfThePercentagePrintsOneLine) {
         const char* name;
         std::vector<Level> levels;
         bool evaluated;  // level_evaluated() after the last level
-        std::vector<std::array<std::size_t, 3>> lines;  // level, percentage, processed
+        std::vector<Line> lines;
     };
-    std::vector<std::array<std::size_t, 3>> thousand;
-    for (std::size_t q = 1; q <= 100; ++q) thousand.push_back({7, q, 10 * q});
+    std::vector<Line> thousand;
+    for (std::size_t q = 1; q <= 100; ++q) thousand.push_back({7, q, 10 * q, 1000});
     const Row rows[] = {
         {"empty level: no line and no line end", {{5, 0, 1}}, true, {}},
-        {"three candidates", {{2, 3, 3}}, false, {{2, 33, 1}, {2, 66, 2}, {2, 100, 3}}},
+        {"three candidates", {{2, 3, 3}}, false, {{2, 33, 1, 3}, {2, 66, 2, 3}, {2, 100, 3, 3}}},
         {"nothing before the tenth of a thousand", {{7, 1000, 9}}, false, {}},
         {"a thousand candidates", {{7, 1000, 1000}}, false, thousand},
-        {"start_level resets the counters", {{2, 2, 2}, {3, 2, 1}}, false, {{2, 50, 1}, {2, 100, 2}, {3, 50, 1}}},
-        {"surplus candidates", {{2, 4, 6}}, false, {{2, 25, 1}, {2, 50, 2}, {2, 75, 3}, {2, 100, 4}}},
-        {"level_evaluated ends the line", {{3, 1, 1}}, true, {{3, 100, 1}}},
+        {"start_level resets the counters", {{2, 2, 2}, {3, 2, 1}}, false,
+         {{2, 50, 1, 2}, {2, 100, 2, 2}, {3, 50, 1, 2}}},
+        {"surplus candidates", {{2, 2, 4}}, false, {{2, 50, 1, 2}, {2, 100, 2, 2}}},
+        {"level_evaluated ends the line", {{3, 1, 1}}, true, {{3, 100, 1, 1}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -105,17 +107,7 @@ TEST(Progress, EachRiseOfThePercentagePrintsOneLine) {
             ASSERT_EQ(text.back(), '\n');
             text.pop_back();
         }
-        std::vector<std::array<std::size_t, 3>> lines;
-        for (const ProgressLine& line : parse_progress_lines(text)) {
-            lines.push_back({line.level, line.percentage, line.processed});
-            std::string bar;
-            for (std::size_t cell = 0; cell < 10; ++cell) bar += cell < line.percentage / 10 ? "█" : "░";
-            EXPECT_EQ(line.bar, bar);
-            if (line.percentage == 100) {
-                EXPECT_EQ(line.estimate, "0.0") << "nothing remains at 100 %";
-            }
-        }
-        EXPECT_EQ(lines, row.lines);
+        EXPECT_EQ(progress_lines(text), row.lines);
     }
 }
 
@@ -127,10 +119,10 @@ TEST_P(ProgressOnWorkers, EachPercentagePrintedAtMostOnceAndHundredAlways) {
         parallel_for(5000, [&](std::size_t) { progress.candidate_started(); });
     });
     std::set<std::size_t> percentages;
-    for (const ProgressLine& line : parse_progress_lines(text)) {
-        EXPECT_TRUE(percentages.insert(line.percentage).second) << "printed twice: " << line.percentage;
-        EXPECT_EQ(line.percentage, line.processed * 100 / 5000);
-        EXPECT_EQ(line.total, 5000u);
+    for (const Line& line : progress_lines(text)) {
+        EXPECT_TRUE(percentages.insert(line[1]).second) << "printed twice: " << line[1];
+        EXPECT_EQ(line[1], line[2] * 100 / 5000);
+        EXPECT_EQ(line[3], 5000u);
     }
     EXPECT_TRUE(percentages.count(100));
 }

@@ -8,7 +8,6 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <optional>
 #include <ostream>
