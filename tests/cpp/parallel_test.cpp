@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "thread_count.hpp"
+#include "test_util.hpp"
 
 namespace kiv {
 namespace {

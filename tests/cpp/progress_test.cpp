@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/parallel.hpp"
-#include "thread_count.hpp"
+#include "test_util.hpp"
 
 namespace kiv {
 namespace {

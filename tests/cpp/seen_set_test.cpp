@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "thread_count.hpp"
+#include "test_util.hpp"
 
 namespace kiv {
 namespace {

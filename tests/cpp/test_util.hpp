@@ -1,13 +1,14 @@
 // Shared helpers for the C++ tests: the builtin registry and its ids,
 // expression builders, bitwise comparison of complex values (signed zeros
-// and NaN payloads matter to the search) and a check of an exception's type
-// and message.
+// and NaN payloads matter to the search), a check of an exception's type
+// and message, and tests run once per worker count.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <ostream>
@@ -73,6 +74,27 @@ inline testing::AssertionResult SameBits(Complex actual, Complex expected) {
 // An optional value as block evaluation writes it: kAbsent where absent.
 inline Complex or_absent(const std::optional<Complex>& value) { return value ? *value : kAbsent; }
 
+// A test run once per worker count given by its parameter: it pins the worker
+// count of parallel_for through KIV_SR_NUM_THREADS, which worker_count()
+// re-reads on every call, and restores the previous setting afterwards.
+class ThreadCountTest : public testing::TestWithParam<std::size_t> {
+protected:
+    void SetUp() override {
+        if (const char* previous = std::getenv(kVariable)) previous_ = previous;
+        setenv(kVariable, std::to_string(GetParam()).c_str(), 1);
+    }
+    void TearDown() override {
+        if (previous_)
+            setenv(kVariable, previous_->c_str(), 1);
+        else
+            unsetenv(kVariable);
+    }
+
+private:
+    static constexpr const char* kVariable = "KIV_SR_NUM_THREADS";
+    std::optional<std::string> previous_;
+};
+
 }  // namespace kiv
 
 #define EXPECT_BITS_EQ(actual, expected) EXPECT_TRUE(::kiv::SameBits((actual), (expected)))
@@ -88,3 +110,9 @@ inline Complex or_absent(const std::optional<Complex>& value) { return value ? *
                 << "message \"" << e.what() << "\" lacks \"" << (fragment) << "\"";   \
         }                                                                             \
     } while (false)
+
+#define INSTANTIATE_THREAD_COUNTS(fixture)                                                      \
+    INSTANTIATE_TEST_SUITE_P(Threads, fixture, testing::Values(std::size_t{1}, std::size_t{2}), \
+                             [](const testing::TestParamInfo<std::size_t>& info) {              \
+                                 return std::to_string(info.param) + "Workers";                 \
+                             })
