@@ -20,7 +20,6 @@
 namespace kiv {
 namespace {
 
-constexpr std::size_t kMaxInputColumns = 255;
 constexpr std::size_t kSearchIterations = 10;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
@@ -28,9 +27,9 @@ std::optional<SearchError> check_input(const std::vector<std::vector<double>>& r
                                        const std::vector<double>& targets, const SearchConfig& config) {
     if (rows.size() != targets.size() || rows.empty())
         return SearchError::invalid_input("Inputs and target vector must be non-empty and equal length.");
-    if (rows.front().size() > kMaxInputColumns)
-        return SearchError::invalid_input("Inputs have " + std::to_string(rows.front().size()) +
-                                          " columns; at most 255 input variables are supported.");
+    if (rows.front().size() > kMaxVariables)
+        return SearchError::invalid_input("Inputs have " + std::to_string(rows.front().size()) + " columns; at most " +
+                                          std::to_string(kMaxVariables) + " input variables are supported.");
     if (config.max_complexity == 0) return SearchError::invalid_input("max_complexity must be at least 1.");
     return std::nullopt;
 }

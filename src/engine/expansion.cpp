@@ -100,8 +100,8 @@ Expander::Yield Expander::binary_children(const Beam& beam, std::size_t left_lev
     if (!a.samples_defined) return yield;
     for (std::size_t r = 0; r < rights.size(); ++r) {
         const BeamEntry& b = rights[r];
-        // Param indices are 8-bit: a pair with more than 255 constants has no representation.
-        if (!b.samples_defined || a.expression.n_params + b.expression.n_params > 255) continue;
+        // Param indices are 8-bit: a pair with more constants has no representation.
+        if (!b.samples_defined || a.expression.n_params + b.expression.n_params > kMaxParams) continue;
         const bool formulas_ordered = a.expression.formula <= b.expression.formula;
         for (const std::size_t id : binary_ids_) {
             if (left_level == right_level && registry_.meta(id).commutative && !formulas_ordered) continue;
