@@ -44,8 +44,11 @@ PyArrayObject* float64_array(PyObject* object, int ndim) {
     return descr == float64 || PyArray_EquivTypes(descr, float64) ? array : nullptr;
 }
 
-// Bit-for-bit copy of `count` doubles; the source may be unaligned.
+// Bit-for-bit copy of `count` doubles; the source may be unaligned. An
+// empty array or vector may have a null data pointer, which memcpy must not
+// be given even for zero bytes.
 void copy_doubles(double* out, const char* source, std::size_t count) {
+    if (count == 0) return;
     std::memcpy(out, source, count * sizeof(double));
 }
 
