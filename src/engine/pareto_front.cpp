@@ -68,10 +68,19 @@ Outcome<std::vector<SearchResult>> finalize_result(const ParetoFront& front, con
     std::vector<SearchResult> results;
     double best = std::numeric_limits<double>::infinity();
     for (auto& [complexity, entry] : entries) {
-        // The refined error replaces the stored one even when it is higher.
-        if (config.optimize_constants && entry.expression.n_params > 0)
-            entry.error = fitter.refine(entry.expression.tokens, data, targets, *registry,
-                                        kFinalRefinementIterations, config.alpha, config.l1_ratio);
+        // The refined pair replaces the stored one even when its error is
+        // higher, except after a fit that ran off to -inf: a negative alpha
+        // rewards ever larger constants without bound, and a result must
+        // carry a finite error, so the stored pair stays.
+        if (config.optimize_constants && entry.expression.n_params > 0) {
+            std::vector<Token> fitted = entry.expression.tokens;
+            const double error = fitter.refine(fitted, data, targets, *registry, kFinalRefinementIterations,
+                                               config.alpha, config.l1_ratio);
+            if (error != -std::numeric_limits<double>::infinity()) {
+                entry.expression.tokens = std::move(fitted);
+                entry.error = error;
+            }
+        }
         if (!(entry.error < best)) continue;
         best = entry.error;
         results.push_back(SearchResult{std::move(entry.expression), registry, entry.error});

@@ -131,5 +131,23 @@ TEST_F(Finalize, DropsAnEntryThatIsNotStrictlyBetterAfterRefinement) {
     EXPECT_EQ(results[0].formula(), "v_{0}");
 }
 
+TEST_F(Finalize, FitRunningOffToMinusInfinityKeepsTheStoredEntry) {
+    // With a hugely negative alpha the penalty of C falls without bound as C grows.
+    ParetoFront front;
+    update_pareto(-1.0, front, parameter_leaf());
+    SearchConfig config;
+    config.alpha = -1e308;
+    const std::vector<double> targets{2.0};
+    const Dataset data = Dataset::from_rows({{0.0}});
+    std::vector<Token> tokens = parameter_leaf().tokens;
+    ASSERT_EQ(ConstantFitter().refine(tokens, data, targets, *registry, 30, config.alpha, config.l1_ratio), -kInf)
+        << "the fit must run off for this test to mean anything";
+    const auto outcome = finalize_result(front, registry, config, data, targets);
+    const auto& results = std::get<std::vector<SearchResult>>(outcome);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].error, -1.0);
+    EXPECT_EQ(results[0].expression.tokens[0].value, parameter_leaf().tokens[0].value);
+}
+
 }  // namespace
 }  // namespace kiv
