@@ -2,16 +2,21 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace kiv {
 namespace {
 
+// Workers beyond the cores only wait for them; an absurd setting (a typo,
+// 10^6) would otherwise exhaust the process's thread limit and crash it.
+constexpr long kMaxWorkers = 1024;
+
 std::size_t configured_workers() {
     if (const char* text = std::getenv("KIV_SR_NUM_THREADS")) {
         char* end = nullptr;
-        const long value = std::strtol(text, &end, 10);
-        if (end != text && *end == '\0' && value > 0) return static_cast<std::size_t>(value);
+        const long value = std::strtol(text, &end, 10);  // LONG_MAX when out of range
+        if (end != text && *end == '\0' && value > 0) return static_cast<std::size_t>(std::min(value, kMaxWorkers));
     }
     return static_cast<std::size_t>(omp_get_num_procs());
 }

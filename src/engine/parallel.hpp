@@ -1,5 +1,6 @@
 // The process-wide worker pool (OpenMP threads, one per logical processor or
-// KIV_SR_NUM_THREADS) and the one way the engine uses it: parallel_for.
+// KIV_SR_NUM_THREADS, at most 1024) and the one way the engine uses it:
+// parallel_for.
 //
 // Each index is handled by exactly one worker; bodies write only their own
 // output slot, so results never depend on thread timing. Exceptions never
@@ -19,7 +20,8 @@
 
 namespace kiv {
 
-// Number of workers a parallel_for uses.
+// Number of workers a parallel_for uses: KIV_SR_NUM_THREADS when it is a
+// positive integer (capped at 1024), otherwise one per logical processor.
 std::size_t worker_count();
 
 // Index of the calling worker inside parallel_for, below worker_count().

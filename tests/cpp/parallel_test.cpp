@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -73,6 +75,31 @@ TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
 }
 
 INSTANTIATE_THREAD_COUNTS(ParallelFor);
+
+TEST(WorkerCount, UnusableSettingsFallBackAndAbsurdOnesAreCapped) {
+    const char* outer = std::getenv("KIV_SR_NUM_THREADS");
+    const std::optional<std::string> previous = outer ? std::optional<std::string>(outer) : std::nullopt;
+    unsetenv("KIV_SR_NUM_THREADS");
+    const std::size_t processors = worker_count();
+    struct Row {
+        const char* setting;
+        std::size_t expected;
+    };
+    const Row rows[] = {
+        {"3", 3},          {"0", processors},      {"-3", processors},  {"abc", processors},
+        {"2x", processors}, {"", processors},      {"1024", 1024},      {"100000", 1024},
+        {"99999999999999999999999", 1024},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.setting);
+        setenv("KIV_SR_NUM_THREADS", row.setting, 1);
+        EXPECT_EQ(worker_count(), row.expected);
+    }
+    if (previous)
+        setenv("KIV_SR_NUM_THREADS", previous->c_str(), 1);
+    else
+        unsetenv("KIV_SR_NUM_THREADS");
+}
 
 }  // namespace
 }  // namespace kiv
