@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kiv {
@@ -183,6 +185,35 @@ TEST(Search, CancelCheckStopsTheSearch) {
     EXPECT_THROW(run_bfs(p.rows, p.targets, config_with(8, 100), [&] { return ++polls >= 2; }), SearchCancelled);
     testing::internal::GetCapturedStdout();
     EXPECT_GE(polls, 2);
+}
+
+TEST(Search, SearchesFromSeveralThreadsAtOnceMatchTheSearchAlone) {
+    // Searches share only the worker pool: each caller gets its own team.
+    const std::vector<Problem> problems = {
+        sample([](double x) { return x * x * x - 0.5 * x; }, 25),
+        sample([](double x) { return std::exp(0.3 * x) + 1.0; }, 25),
+        sample([](double x) { return std::sin(2.0 * x) * x; }, 25),
+    };
+    const SearchConfig config = config_with(4, 40);
+    std::vector<Captured> alone;
+    for (const Problem& p : problems) alone.push_back(search(p, config));
+    std::vector<std::optional<Outcome<std::vector<SearchResult>>>> together(problems.size());
+    testing::internal::CaptureStdout();
+    std::vector<std::thread> callers;
+    for (std::size_t i = 0; i < problems.size(); ++i)
+        callers.emplace_back([&, i] { together[i] = run_bfs(problems[i].rows, problems[i].targets, config); });
+    for (std::thread& caller : callers) caller.join();
+    testing::internal::GetCapturedStdout();
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto& expected = results(alone[i]);
+        const auto& actual = std::get<std::vector<SearchResult>>(*together[i]);
+        ASSERT_EQ(actual.size(), expected.size());
+        for (std::size_t r = 0; r < expected.size(); ++r) {
+            EXPECT_EQ(actual[r].formula(), expected[r].formula());
+            EXPECT_EQ(actual[r].error, expected[r].error);
+        }
+    }
 }
 
 }  // namespace

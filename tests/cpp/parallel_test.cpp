@@ -74,6 +74,48 @@ TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
     EXPECT_FALSE(polled_elsewhere);
 }
 
+TEST_P(ParallelFor, ExceptionOfAnotherWorkerReachesTheCaller) {
+    if (GetParam() < 2) GTEST_SKIP() << "needs a worker besides the caller";
+    // The caller is slow, so another worker takes an index long before the
+    // caller could finish them all; its failure then ends the loop early.
+    const auto fail_off_the_calling_thread = [](std::size_t) {
+        if (current_worker() != 0) throw std::runtime_error("worker " + std::to_string(current_worker()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    EXPECT_THROW_MSG(parallel_for(2000, fail_off_the_calling_thread), std::runtime_error, "worker 1");
+}
+
+TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
+    // Each caller gets a team of its own; one caller's failure stays its own.
+    constexpr std::size_t kCallers = 4;
+    constexpr std::size_t kCount = 5000;
+    constexpr std::size_t kFailingCaller = 2;
+    std::vector<std::vector<std::size_t>> outputs(kCallers, std::vector<std::size_t>(kCount));
+    std::vector<std::optional<std::string>> failures(kCallers);
+    std::vector<std::thread> callers;
+    for (std::size_t c = 0; c < kCallers; ++c)
+        callers.emplace_back([&, c] {
+            try {
+                parallel_for(kCount, [&](std::size_t i) {
+                    if (c == kFailingCaller && i == 1234) throw std::runtime_error("caller " + std::to_string(c));
+                    outputs[c][i] = i * (c + 1);
+                });
+            } catch (const std::runtime_error& error) {
+                failures[c] = error.what();
+            }
+        });
+    for (std::thread& caller : callers) caller.join();
+    for (std::size_t c = 0; c < kCallers; ++c) {
+        SCOPED_TRACE(c);
+        if (c == kFailingCaller) {
+            EXPECT_EQ(failures[c], "caller 2");
+            continue;
+        }
+        EXPECT_FALSE(failures[c].has_value());
+        for (std::size_t i = 0; i < kCount; ++i) ASSERT_EQ(outputs[c][i], i * (c + 1)) << "index " << i;
+    }
+}
+
 INSTANTIATE_THREAD_COUNTS(ParallelFor);
 
 TEST(WorkerCount, UnusableSettingsFallBackAndAbsurdOnesAreCapped) {
