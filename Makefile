@@ -1,6 +1,7 @@
 # Two entry points: `make demo` (the main job) and `make test` (build
-# everything and run every test). Both install what they need on a fresh
-# machine.
+# everything and run every test, then run both suites again under
+# AddressSanitizer and UndefinedBehaviorSanitizer). Both install what they
+# need on a fresh machine.
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -14,11 +15,19 @@ VENV_PYTHON = $(VENV)/bin/python
 WHEEL_BUILD ?= build-wheel
 BUILD_DEPS = scikit-build-core numpy
 # sympy's LaTeX parser needs the ANTLR runtime of the version it was generated with.
-TEST_DEPS = pytest sympy 'antlr4-python3-runtime==4.11.*' mypy
+TEST_DEPS = pytest sympy 'antlr4-python3-runtime==4.11.*' mypy hypothesis
+# Extra pip arguments for building the module (used by sanitize).
+WHEEL_SETTINGS ?=
 
-.PHONY: test cpp-test python-test install demo deps
+# The sanitizer run: its own build directories and virtual environment.
+SANITIZE ?= address,undefined,float-cast-overflow
+ASAN_BUILD ?= build-asan
+ASAN_VENV ?= .venv-asan
+ASAN_WHEEL_BUILD ?= build-wheel-asan
 
-test: cpp-test python-test
+.PHONY: test cpp-test python-test install demo deps sanitize
+
+test: cpp-test python-test sanitize
 
 cpp-test: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -34,7 +43,17 @@ demo: install
 # Builds the extension against the environment's own NumPy (no isolated
 # build environment).
 install: deps $(VENV)/.build-deps
-	$(VENV_PYTHON) -m pip install --quiet --no-build-isolation --config-settings=build-dir=$(WHEEL_BUILD) ./
+	$(VENV_PYTHON) -m pip install --quiet --no-build-isolation --config-settings=build-dir=$(WHEEL_BUILD) $(WHEEL_SETTINGS) ./
+
+# The C++ tests and the module built with the sanitizers, then both suites run
+# with them; the first report fails the run (see tools/sanitized-run.sh).
+sanitize: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja $(CMAKE_FLAGS) -DKIV_SANITIZE=$(SANITIZE)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	$(MAKE) install $(ASAN_VENV)/.test-deps VENV=$(ASAN_VENV) WHEEL_BUILD=$(ASAN_WHEEL_BUILD) \
+		WHEEL_SETTINGS="--config-settings=cmake.build-type=RelWithDebInfo --config-settings=cmake.define.KIV_SANITIZE=$(SANITIZE)"
+	tools/sanitized-run.sh ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	tools/sanitized-run.sh --python $(ASAN_VENV)/bin/python -m pytest tests/python
 
 $(VENV_PYTHON):
 	$(PYTHON) -m venv $(VENV)

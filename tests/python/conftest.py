@@ -5,6 +5,7 @@ returns that formula; the fixtures below are computed once per session.
 """
 
 import math
+import os
 
 import pytest
 
@@ -12,6 +13,10 @@ import kiv_sr
 
 # Columns of the data the variable leaves are found on.
 LEAF_COLUMNS = 5
+
+# True under `make sanitize`, whose AddressSanitizer aborts the process on a
+# failed allocation where the plain build raises MemoryError.
+UNDER_ADDRESS_SANITIZER = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def small_searcher(max_complexity=3, beam_width=50, **config):
