@@ -1,0 +1,221 @@
+"""Property-based tests over generated inputs: nested sequences, arrays of
+every dtype and memory layout, bytes, strings, NaN and infinities, empty and
+ragged shapes. Every entry point returns a value of its documented type or
+raises one of the documented exceptions; evaluating a batch equals
+evaluating row by row; an array and the equal list give the same results."""
+
+import math
+import os
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
+
+import kiv_sr
+
+# NumPy's complex scalars convert to float by dropping the imaginary part, with a warning.
+pytestmark = pytest.mark.filterwarnings("ignore::numpy.exceptions.ComplexWarning")
+
+# Tiny searches: two levels, a few candidates kept, on at most six rows.
+SEARCHER = kiv_sr.Searcher(max_complexity=2, beam_width=8)
+DOCUMENTED = (TypeError, ValueError, OverflowError, kiv_sr.KivDimensionError, kiv_sr.KivComplexityError)
+SETTINGS = settings(
+    max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]
+)
+
+
+@pytest.fixture(scope="module", autouse=True)
+def one_worker():
+    """Tiny searches run faster on the calling thread alone than handed to a pool."""
+    previous = os.environ.get("KIV_SR_NUM_THREADS")
+    os.environ["KIV_SR_NUM_THREADS"] = "1"
+    yield
+    if previous is None:
+        del os.environ["KIV_SR_NUM_THREADS"]
+    else:
+        os.environ["KIV_SR_NUM_THREADS"] = previous
+
+
+class Refusing:
+    """A number-like object whose conversion fails with an unrelated error."""
+
+    def __float__(self):
+        raise ZeroDivisionError("no value")
+
+    def __index__(self):
+        raise ZeroDivisionError("no value")
+
+
+# --- strategies ---------------------------------------------------------------------
+
+FLOATS = st.floats(allow_nan=True, allow_infinity=True)
+NUMBERS = st.one_of(FLOATS, st.integers(-(2**70), 2**70), st.booleans())
+JUNK = st.one_of(
+    st.none(),
+    st.text(max_size=3),
+    st.binary(max_size=3),
+    st.complex_numbers(max_magnitude=10.0),
+    st.builds(Refusing),
+    st.builds(object),
+    st.dictionaries(st.integers(0, 3), FLOATS, max_size=2),
+)
+SCALARS = st.one_of(NUMBERS, NUMBERS, JUNK)
+NESTED = st.recursive(
+    SCALARS, lambda inner: st.one_of(st.lists(inner, max_size=5), st.tuples(inner, inner)), max_leaves=16
+)
+
+NUMERIC_DTYPES = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4", "f8", ">f8", "<f8", ">f4", ">i8"]
+OTHER_DTYPES = ["c8", "c16", "U3", "S3", "M8[D]", "m8[s]"]
+LAYOUTS = ["C", "F", "strided", "reversed", "transposed", "unaligned"]
+
+
+def lay_out(array, layout):
+    """The same shape and dtype in another memory layout (values may move)."""
+    if array.ndim == 0:  # indexing a 0-d array with () gives a scalar
+        return array
+    if layout == "F":
+        return np.asfortranarray(array)
+    if layout == "strided":
+        spread = np.empty(tuple(2 * n for n in array.shape), dtype=array.dtype)
+        view = spread[tuple(slice(None, None, 2) for _ in array.shape)]
+        view[...] = array
+        return view
+    if layout == "reversed":
+        return array[tuple(slice(None, None, -1) for _ in array.shape)]
+    if layout == "transposed":
+        return array.T
+    if layout == "unaligned" and array.dtype.itemsize > 1 and array.dtype.kind != "O":
+        buffer = np.zeros(array.nbytes + 1, dtype=np.uint8)
+        view = buffer[1:].view(array.dtype).reshape(array.shape)
+        view[...] = array
+        return view
+    return array
+
+
+@st.composite
+def arrays(draw, dtypes, min_dims=0, max_dims=3, max_side=4):
+    dtype = np.dtype(draw(st.sampled_from(dtypes)))
+    shape = draw(hnp.array_shapes(min_dims=min_dims, max_dims=max_dims, min_side=0, max_side=max_side))
+    array = draw(hnp.arrays(dtype, shape))
+    return lay_out(array, draw(st.sampled_from(LAYOUTS)))
+
+
+ANY_ARRAY = arrays(NUMERIC_DTYPES + OTHER_DTYPES)
+OBJECT_ARRAY = hnp.arrays(np.dtype("O"), hnp.array_shapes(min_dims=1, max_dims=2, max_side=3), elements=SCALARS)
+ANYTHING = st.one_of(NESTED, ANY_ARRAY, OBJECT_ARRAY)
+
+# Convertible inputs: ragged lists of numbers, or numeric arrays.
+ROW_LISTS = st.lists(st.lists(NUMBERS, max_size=4), max_size=6)
+MATRICES = st.one_of(ROW_LISTS, arrays(NUMERIC_DTYPES, min_dims=2, max_dims=2, max_side=6))
+VECTORS = st.one_of(st.lists(NUMBERS, max_size=6), arrays(NUMERIC_DTYPES, min_dims=1, max_dims=1, max_side=6))
+
+
+def same_floats(a, b):
+    return len(a) == len(b) and all(x == y or (math.isnan(x) and math.isnan(y)) for x, y in zip(a, b))
+
+
+def outcome(call):
+    """What the call produced: ("value", its printable form) or ("error", class, message)."""
+    try:
+        value = call()
+    except DOCUMENTED as error:
+        return ("error", type(error), str(error))
+    if isinstance(value, list):
+        return ("value", [repr(v) for v in value])
+    return ("value", repr(value))
+
+
+@pytest.fixture(scope="module")
+def results(sum_result, offset_result, log_result, variable_leaves):
+    return [sum_result, offset_result, log_result, variable_leaves[3]]
+
+
+# --- every entry point returns or raises a documented error --------------------------
+
+
+@SETTINGS
+@given(first=ANYTHING, second=ANYTHING, scalar=st.one_of(SCALARS, ANYTHING))
+def test_every_entry_point_returns_or_raises_a_documented_error(results, first, second, scalar):
+    calls = [
+        (lambda: SEARCHER.find_function(first, second), kiv_sr.SearchResult),
+        (lambda: SEARCHER.find_multivariate(first, second), kiv_sr.SearchResult),
+        (lambda: SEARCHER.fit(first, second), kiv_sr.SearchResult),
+        (lambda: SEARCHER.find_candidates(first, second), list),
+        (lambda: SEARCHER.find_function([1.0, 2.0], [2.0, 3.0], alpha=scalar), kiv_sr.SearchResult),
+        (lambda: SEARCHER.find_function([1.0, 2.0], [2.0, 3.0], l1_ratio=scalar), kiv_sr.SearchResult),
+        (lambda: SEARCHER.recognize_constant(scalar), kiv_sr.SearchResult),
+        (lambda: kiv_sr.Searcher(scalar), kiv_sr.Searcher),
+        (lambda: kiv_sr.Searcher(2, scalar, scalar, scalar, scalar), kiv_sr.Searcher),
+    ]
+    for result in results:
+        calls += [(lambda r=result: r.eval(first), float), (lambda r=result: r.eval(scalar), float)]
+        calls += [(lambda r=result: r.eval_batch(first), list), (lambda r=result: r.predict(second), list)]
+    for call, returned in calls:
+        try:
+            value = call()
+        except (*DOCUMENTED, ZeroDivisionError):  # Refusing's own error passes through scalar arguments
+            continue
+        assert type(value) is returned
+        if returned is list and value and type(value[0]) is not kiv_sr.SearchResult:
+            assert all(type(v) is float for v in value)
+
+
+# --- evaluation ---------------------------------------------------------------------
+
+
+@SETTINGS
+@given(matrix=MATRICES)
+def test_eval_batch_equals_eval_row_by_row(results, matrix):
+    for result in results:
+        batch = result.eval_batch(matrix)
+        assert same_floats(result.predict(matrix), batch)
+        assert same_floats(batch, [result.eval(list(row)) for row in matrix])
+
+
+@SETTINGS
+@given(array=arrays(NUMERIC_DTYPES, min_dims=1, max_dims=2, max_side=6))
+def test_an_array_and_the_equal_list_evaluate_alike(results, array):
+    listed = array.tolist()
+    for result in results:
+        if array.ndim == 2:
+            assert same_floats(result.eval_batch(array), result.eval_batch(listed))
+        elif array.dtype == np.float64 and not (array.flags.c_contiguous or array.flags.f_contiguous):
+            with pytest.raises(ValueError, match="^Input must be a float or a 1D list/array$"):
+                result.eval(array)
+        else:
+            assert same_floats([result.eval(array)], [result.eval(listed)])
+
+
+# --- searches -----------------------------------------------------------------------
+
+
+@settings(SETTINGS, max_examples=60)
+@given(inputs=MATRICES, ys=VECTORS)
+def test_an_array_and_the_equal_list_search_alike(inputs, ys):
+    listed_inputs = inputs.tolist() if isinstance(inputs, np.ndarray) else inputs
+    listed_ys = ys.tolist() if isinstance(ys, np.ndarray) else ys
+    strided_float64 = (
+        isinstance(ys, np.ndarray) and ys.dtype == np.float64 and not (ys.flags.c_contiguous or ys.flags.f_contiguous)
+    )
+    from_arrays = outcome(lambda: SEARCHER.find_candidates(inputs, ys))
+    if strided_float64:
+        assert from_arrays == ("error", TypeError, "The given array is not contiguous")
+    else:
+        assert from_arrays == outcome(lambda: SEARCHER.find_candidates(listed_inputs, listed_ys))
+
+
+@settings(SETTINGS, max_examples=60)
+@given(xs=VECTORS, ys=VECTORS)
+def test_find_function_on_arrays_and_lists_alike(xs, ys):
+    listed = [v.tolist() if isinstance(v, np.ndarray) else v for v in (xs, ys)]
+    refused = [
+        isinstance(v, np.ndarray) and v.dtype == np.float64 and not (v.flags.c_contiguous or v.flags.f_contiguous)
+        for v in (xs, ys)
+    ]
+    from_arrays = outcome(lambda: SEARCHER.find_function(xs, ys))
+    if any(refused):
+        assert from_arrays == ("error", TypeError, "The given array is not contiguous")
+    else:
+        assert from_arrays == outcome(lambda: SEARCHER.find_function(*listed))
