@@ -61,17 +61,18 @@ def offset_result():
     return result
 
 
+def one_operator_result(function, xs, formula):
+    """The search result for y = function(x), which must be `formula`."""
+    result = small_searcher(max_complexity=2).find_function(xs, [function(x) for x in xs])
+    assert result.formula == formula
+    return result
+
+
 @pytest.fixture(scope="session")
 def sine_result():
-    xs = [0.1 * i for i in range(1, 20)]
-    result = small_searcher(max_complexity=2).find_function(xs, [math.sin(x) for x in xs])
-    assert result.formula == "Sin(v_{0})"
-    return result
+    return one_operator_result(math.sin, [0.1 * i for i in range(1, 20)], "Sin(v_{0})")
 
 
 @pytest.fixture(scope="session")
 def log_result():
-    xs = [0.5 * i for i in range(1, 20)]
-    result = small_searcher(max_complexity=2).find_function(xs, [math.log(x) for x in xs])
-    assert result.formula == "Log(v_{0})"
-    return result
+    return one_operator_result(math.log, [0.5 * i for i in range(1, 20)], "Log(v_{0})")
