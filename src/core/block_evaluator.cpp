@@ -22,6 +22,7 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
     if (tape_.size() < (block + 1) * tokens.size() * kBlockRows) tape_.resize((block + 1) * tokens.size() * kBlockRows);
     operands_.resize(tokens.size());
     parent_.assign(tokens.size(), kNoParent);
+    on_params_.assign(tokens.size(), 0);
     pending_.clear();
     for (std::size_t t = 0; t < tokens.size(); ++t) {
         const Token& token = tokens[t];
@@ -40,7 +41,8 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
                 std::copy_n(data.columns[token.index].data() + first, count, values);
                 break;
             case TokenKind::Param:
-                std::fill_n(values, count, token.index < params.size() ? params[token.index] : token.value);
+                fill_param(t, count, params, values);
+                on_params_[t] = 1;
                 break;
             case TokenKind::Op: {
                 const std::size_t n = token.arity;
@@ -51,6 +53,7 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
                     operands_[t][i] = operand;
                     parent_[operand] = static_cast<std::uint32_t>(t);
                     args[i] = tape(block, operand);
+                    on_params_[t] |= on_params_[operand];
                 }
                 pending_.resize(pending_.size() - n);
                 apply(t, args.data(), count, registry, values);
@@ -93,11 +96,36 @@ void BlockEvaluator::evaluate_with_leaf(std::size_t first, std::size_t count, st
     std::copy_n(current, count, out);
 }
 
+void BlockEvaluator::reevaluate_params(std::size_t first, std::size_t count, std::span<const Complex> params,
+                                       const OperatorRegistry& registry, Complex* out) {
+    if (all_absent_) {
+        std::fill_n(out, count, kAbsent);
+        return;
+    }
+    const std::size_t block = block_of(first);
+    for (std::size_t t = 0; t < tokens_.size(); ++t) {
+        if (!on_params_[t]) continue;
+        if (tokens_[t].kind == TokenKind::Param) {
+            fill_param(t, count, params, tape(block, t));
+            continue;
+        }
+        std::array<const Complex*, 2> args{};
+        for (std::size_t i = 0; i < tokens_[t].arity; ++i) args[i] = tape(block, operands_[t][i]);
+        apply(t, args.data(), count, registry, tape(block, t));
+    }
+    std::copy_n(tape(block, tokens_.size() - 1), count, out);
+}
+
+void BlockEvaluator::fill_param(std::size_t token, std::size_t count, std::span<const Complex> params,
+                                Complex* values) const {
+    const Token& param = tokens_[token];
+    std::fill_n(values, count, param.index < params.size() ? params[param.index] : param.value);
+}
+
 void BlockEvaluator::apply(std::size_t token, const Complex* const* args, std::size_t count,
                            const OperatorRegistry& registry, Complex* result) {
     registry.op(tokens_[token].op_id).eval_block(args, result, count);
-    for (std::size_t r = 0; r < count; ++r)
-        if (!is_acceptable(result[r])) result[r] = kAbsent;
+    for (std::size_t r = 0; r < count; ++r) result[r] = is_acceptable(result[r]) ? result[r] : kAbsent;
 }
 
 void BlockEvaluator::evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,

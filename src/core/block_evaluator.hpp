@@ -57,6 +57,14 @@ public:
     void evaluate_with_leaf(std::size_t first, std::size_t count, std::size_t position, Complex value,
                             const OperatorRegistry& registry, Complex* out);
 
+    // Values of the expression of the last evaluate_block call on a block
+    // that an earlier evaluate_block call of it filled, with other Param
+    // values: exactly what evaluate_block would give with `params`, but only
+    // the tokens that depend on a Param are evaluated again; the tape keeps
+    // the rest. The tokens of that call must still be alive and unchanged.
+    void reevaluate_params(std::size_t first, std::size_t count, std::span<const Complex> params,
+                           const OperatorRegistry& registry, Complex* out);
+
 private:
     static constexpr std::uint32_t kNoParent = ~std::uint32_t{0};
 
@@ -67,6 +75,7 @@ private:
     const Complex* tape(std::size_t block, std::size_t token) const {
         return tape_.data() + (block * tokens_.size() + token) * kBlockRows;
     }
+    void fill_param(std::size_t token, std::size_t count, std::span<const Complex> params, Complex* values) const;
     // Applies the operator at `token` to its operand blocks into `result`,
     // marking unacceptable results absent.
     void apply(std::size_t token, const Complex* const* args, std::size_t count, const OperatorRegistry& registry,
@@ -78,6 +87,7 @@ private:
     std::vector<std::array<std::uint32_t, 2>> operands_;  // operand tokens of each operator token
     std::vector<std::uint32_t> parent_;                   // operator token that reads each token
     std::vector<std::uint32_t> pending_;                  // tokens whose values await an operator
+    std::vector<char> on_params_;                         // whether each token depends on a Param
     std::array<Complex, kBlockRows> path_[2];             // values along a changed leaf's path
 };
 

@@ -70,12 +70,26 @@ double ConstantFitter::error_with_params(std::span<const Token> tokens, std::spa
                                          const Dataset& data, std::span<const double> targets,
                                          const OperatorRegistry& registry, double alpha, double l1_ratio) {
     require_target_per_row(data, targets);
+    taped_blocks_ = 0;
+    return error_at(tokens, p, data, targets, registry, alpha, l1_ratio);
+}
+
+double ConstantFitter::error_at(std::span<const Token> tokens, std::span<const double> p, const Dataset& data,
+                                std::span<const double> targets, const OperatorRegistry& registry, double alpha,
+                                double l1_ratio) {
     set_params(p);
     tape_complete_ = false;
     double sum = 0.0;
     for (std::size_t first = 0; first < data.rows; first += BlockEvaluator::kBlockRows) {
         const std::size_t count = std::min(BlockEvaluator::kBlockRows, data.rows - first);
-        real_parts(tokens, data, first, count, params_, registry, values_);
+        const std::size_t block = first / BlockEvaluator::kBlockRows;
+        if (block < taped_blocks_) {
+            evaluator_.reevaluate_params(first, count, params_, registry, block_.data());
+            block_real_parts(count, values_);
+        } else {
+            real_parts(tokens, data, first, count, params_, registry, values_);
+            if (!has_leaf_root(tokens)) taped_blocks_ = block + 1;
+        }
         for (std::size_t r = 0; r < count; ++r) {
             if (!values_[r]) return std::numeric_limits<double>::infinity();
             const double diff = *values_[r] - targets[first + r];
@@ -185,7 +199,7 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
         for (std::size_t k = 0; k < p_.size(); ++k) q_[k] = p_[k] - g_[k] / ((damping + d_[k]) + kDiagonalFloor);
         // A step that moves nothing (every g_k zero) would recompute best.
         const double trial =
-            same_bits(q_, p_) ? best : error_with_params(tokens, q_, data, targets, registry, alpha, l1_ratio);
+            same_bits(q_, p_) ? best : error_at(tokens, q_, data, targets, registry, alpha, l1_ratio);
         if (trial < best) {
             const double previous = best;
             std::swap(p_, q_);

@@ -57,10 +57,18 @@ private:
 
     void set_params(std::span<const double> p);
 
+    // error_with_params for the expression whose blocks [0, taped_blocks_)
+    // the evaluator's tape holds: there only what depends on a Param is
+    // evaluated again.
+    double error_at(std::span<const Token> tokens, std::span<const double> p, const Dataset& data,
+                    std::span<const double> targets, const OperatorRegistry& registry, double alpha,
+                    double l1_ratio);
+
     BlockEvaluator evaluator_;
     // The last error pass evaluated every block below an operator root, so
     // the evaluator's tape holds its values.
     bool tape_complete_ = false;
+    std::size_t taped_blocks_ = 0;
     // Row-by-row evaluation of leaf roots, whose NaN values the block
     // evaluator cannot tell from absent ones.
     std::vector<Complex> row_, stack_;
