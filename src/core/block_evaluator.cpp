@@ -13,7 +13,8 @@ namespace kiv {
 // row stays absent to the end, as it would had evaluation stopped there.
 void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset& data, std::size_t first,
                                     std::size_t count, std::span<const Complex> params,
-                                    const OperatorRegistry& registry, Complex* out) {
+                                    const OperatorRegistry& registry, Complex* out,
+                                    std::span<const KnownValues> known) {
     if (count > kBlockRows || first > data.rows || count > data.rows - first)
         throw InvariantViolation("block outside the dataset in block evaluation");
     tokens_ = tokens;
@@ -24,7 +25,19 @@ void BlockEvaluator::evaluate_block(std::span<const Token> tokens, const Dataset
     parent_.assign(tokens.size(), kNoParent);
     on_params_.assign(tokens.size(), 0);
     pending_.clear();
+    const KnownValues* next_known = known.data();
+    const KnownValues* const known_end = known.data() + known.size();
     for (std::size_t t = 0; t < tokens.size(); ++t) {
+        if (next_known != known_end && next_known->first_token == t) {
+            // Only the sub-expression's root is read by the operators above it.
+            if (next_known->last_token < t || next_known->last_token >= tokens.size())
+                throw InvariantViolation("known values outside the expression in block evaluation");
+            t = next_known->last_token;
+            std::copy_n(next_known->values + first, count, tape(block, t));
+            pending_.push_back(static_cast<std::uint32_t>(t));
+            ++next_known;
+            continue;
+        }
         const Token& token = tokens[t];
         Complex* values = tape(block, t);
         switch (token.kind) {

@@ -29,6 +29,15 @@
 
 namespace kiv {
 
+// A sub-expression whose values on every data row are already known:
+// tokens [first_token, last_token] of the expression form it, and values[r]
+// is what evaluation gives for it on row r.
+struct KnownValues {
+    std::size_t first_token = 0;
+    std::size_t last_token = 0;
+    const Complex* values = nullptr;
+};
+
 class BlockEvaluator {
 public:
     static constexpr std::size_t kBlockRows = 64;
@@ -38,9 +47,11 @@ public:
     // takes params[j] when j < params.size(), else its stored value. Tokens
     // must form a well-formed expression (one value left); a malformed
     // expression or a block outside the data throws InvariantViolation.
+    // Sub-expressions in `known` (ascending, disjoint, free of Param tokens)
+    // are read from their values instead of being evaluated.
     void evaluate_block(std::span<const Token> tokens, const Dataset& data, std::size_t first,
                         std::size_t count, std::span<const Complex> params, const OperatorRegistry& registry,
-                        Complex* out);
+                        Complex* out, std::span<const KnownValues> known = {});
 
     // The same over all rows; out.size() must equal data.rows (else InvariantViolation).
     void evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,

@@ -7,11 +7,26 @@
 
 namespace kiv {
 
-BeamEntry BeamEntry::make(Expression expression, const OperatorRegistry& registry) {
+namespace {
+
+bool reads_complete_columns_only(const Expression& expression, const Dataset& data) {
+    return std::none_of(expression.tokens.begin(), expression.tokens.end(), [&](const Token& token) {
+        return token.kind == TokenKind::Var && token.index >= data.min_row_length;
+    });
+}
+
+}  // namespace
+
+BeamEntry BeamEntry::make(Expression expression, const OperatorRegistry& registry, const Dataset& data) {
     const SampleValues samples = sample_values(expression, registry);
     const bool defined = std::all_of(samples.begin(), samples.end(), is_acceptable);
     std::string key = operator_sequence_key(expression.tokens);
-    return {std::move(expression), samples, defined, std::move(key)};
+    std::vector<Complex> values;
+    if (expression.n_params == 0 && reads_complete_columns_only(expression, data)) {
+        values.resize(data.rows);
+        BlockEvaluator().evaluate(expression.tokens, data, {}, registry, values);
+    }
+    return {std::move(expression), samples, defined, std::move(key), std::move(values)};
 }
 
 const std::vector<BeamEntry>& Beam::bucket(std::size_t level) const {
@@ -69,6 +84,15 @@ std::string Beam::op_key(const Recipe& recipe, std::size_t level) const {
     if (!key.empty()) key += '-';
     key += std::to_string(recipe.op_id);
     return key;
+}
+
+void Beam::known_operands(const Recipe& recipe, std::size_t level, std::vector<KnownValues>& out) const {
+    out.clear();
+    const BeamEntry& a = left(recipe);
+    const std::size_t left_size = a.expression.tokens.size();
+    if (!a.values.empty()) out.push_back({0, left_size - 1, a.values.data()});
+    if (const BeamEntry* b = right(recipe, level); b && !b->values.empty())
+        out.push_back({left_size, left_size + b->expression.tokens.size() - 1, b->values.data()});
 }
 
 }  // namespace kiv

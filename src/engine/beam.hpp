@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/block_evaluator.hpp"
+#include "core/dataset.hpp"
 #include "core/expression.hpp"
 #include "core/signature.hpp"
 
@@ -24,9 +26,12 @@ struct BeamEntry {
     // All sample values acceptable; otherwise no candidate built on it has a fingerprint.
     bool samples_defined = false;
     std::string op_key;
+    // Values on every data row, kept for expressions without Param tokens
+    // (whose values never change) that read only complete columns; else empty.
+    std::vector<Complex> values;
 
     // Computes the cached values of a retained expression.
-    static BeamEntry make(Expression expression, const OperatorRegistry& registry);
+    static BeamEntry make(Expression expression, const OperatorRegistry& registry, const Dataset& data);
 };
 
 // A candidate of level c: operator op_id applied to entry `left` of bucket
@@ -62,6 +67,10 @@ public:
 
     // The candidate's operator-sequence key, from its operands' keys.
     std::string op_key(const Recipe& recipe, std::size_t level) const;
+
+    // The operands of the candidate's tokens (as write_tokens writes them)
+    // whose values are cached, written into `out` (reused).
+    void known_operands(const Recipe& recipe, std::size_t level, std::vector<KnownValues>& out) const;
 
 private:
     std::vector<std::vector<BeamEntry>> buckets_;  // buckets_[0] is level 0, always empty

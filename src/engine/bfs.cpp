@@ -45,6 +45,7 @@ struct Evaluation {
 // Per-worker scratch for candidate evaluation, reused across candidates.
 struct Workspace {
     std::vector<Token> tokens;
+    std::vector<KnownValues> known;
     ConstantFitter fitter;
 };
 
@@ -86,7 +87,7 @@ private:
         const Expression constant = parameter_leaf();
         if (is_new(constant)) {
             score_and_update(constant, data_, targets_, front_, *registry_, config_.alpha, config_.l1_ratio);
-            entries.push_back(BeamEntry::make(constant, *registry_));
+            entries.push_back(BeamEntry::make(constant, *registry_, data_));
         }
         for (std::size_t column = 0; column < data_.columns.size(); ++column) {
             const Expression variable = variable_leaf(static_cast<std::uint8_t>(column));
@@ -94,7 +95,7 @@ private:
             const double error =
                 compute_raw_error(config_.alpha, config_.l1_ratio, variable, data_, targets_, *registry_);
             if (std::isfinite(error)) update_pareto(error, front_, variable);
-            entries.push_back(BeamEntry::make(variable, *registry_));
+            entries.push_back(BeamEntry::make(variable, *registry_, data_));
         }
         beam_.add_level({});
         beam_.add_level(std::move(entries));
@@ -119,11 +120,7 @@ private:
         rank(ranked);
         const auto kept = retain(std::move(ranked), config_.beam_width, elites,
                                  [&](std::size_t i) { return beam_.op_key(candidates[i], level); });
-        std::vector<BeamEntry> entries;
-        entries.reserve(kept.size());
-        for (const ScoredCandidate& pair : kept)
-            entries.push_back(BeamEntry::make(materialize(level, candidates, evaluations, pair.index), *registry_));
-        beam_.add_level(std::move(entries));
+        beam_.add_level(retained_entries(level, candidates, evaluations, kept));
         const auto elapsed = std::chrono::steady_clock::now() - start;
         progress_.level_summary(level, elapsed, beam_.bucket(level).size());
         if (stats_)
@@ -165,11 +162,12 @@ private:
     // constants is exactly the raw error, so it is not computed twice.
     Evaluation evaluate_one(std::size_t level, const Recipe& recipe, double* params, Workspace& ws) const {
         beam_.write_tokens(recipe, level, ws.tokens);
+        beam_.known_operands(recipe, level, ws.known);
         Evaluation result;
         double error = 0.0;
         if (config_.optimize_constants && has_param(ws.tokens)) {
             const double fitted = ws.fitter.refine(ws.tokens, data_, targets_, *registry_, kSearchIterations,
-                                                   config_.alpha, config_.l1_ratio, &error);
+                                                   config_.alpha, config_.l1_ratio, &error, ws.known);
             if (fitted < error) {
                 error = fitted;
                 result.refined = true;
@@ -178,12 +176,27 @@ private:
             }
         } else {
             error = compute_raw_error(config_.alpha, config_.l1_ratio, ws.tokens, data_, targets_, *registry_,
-                                      ws.fitter.evaluator());
+                                      ws.fitter.evaluator(), ws.known);
         }
         if (!std::isfinite(error)) return Evaluation{};
         result.error = error;
         result.score = error * (config_.complexity_penalty * static_cast<double>(level) + 1.0);
         return result;
+    }
+
+    // Each entry evaluates its values on all rows, so they are built in parallel.
+    std::vector<BeamEntry> retained_entries(std::size_t level, const std::vector<Recipe>& candidates,
+                                            const std::vector<Evaluation>& evaluations,
+                                            const std::vector<ScoredCandidate>& kept) const {
+        std::vector<BeamEntry> entries(kept.size());
+        parallel_for(
+            kept.size(),
+            [&](std::size_t i) {
+                entries[i] =
+                    BeamEntry::make(materialize(level, candidates, evaluations, kept[i].index), *registry_, data_);
+            },
+            cancel_);
+        return entries;
     }
 
     static std::size_t count_scored(const std::vector<Evaluation>& evaluations) {

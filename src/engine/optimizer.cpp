@@ -51,7 +51,7 @@ void ConstantFitter::real_parts(std::span<const Token> tokens, const Dataset& da
                                 std::size_t count, std::span<const Complex> params,
                                 const OperatorRegistry& registry, RealBlock& out) {
     if (!has_leaf_root(tokens)) {
-        evaluator_.evaluate_block(tokens, data, first, count, params, registry, block_.data());
+        evaluator_.evaluate_block(tokens, data, first, count, params, registry, block_.data(), known_);
         block_real_parts(count, out);
         return;
     }
@@ -71,6 +71,7 @@ double ConstantFitter::error_with_params(std::span<const Token> tokens, std::spa
                                          const OperatorRegistry& registry, double alpha, double l1_ratio) {
     require_target_per_row(data, targets);
     taped_blocks_ = 0;
+    known_ = {};
     return error_at(tokens, p, data, targets, registry, alpha, l1_ratio);
 }
 
@@ -172,8 +173,10 @@ void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, 
 
 double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std::span<const double> targets,
                               const OperatorRegistry& registry, std::size_t max_iterations, double alpha,
-                              double l1_ratio, double* initial_error) {
+                              double l1_ratio, double* initial_error, std::span<const KnownValues> known) {
     require_target_per_row(data, targets);
+    taped_blocks_ = 0;
+    known_ = known;
     positions_.clear();
     p_.clear();
     for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -181,7 +184,7 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
         positions_.push_back(i);
         p_.push_back(tokens[i].value.re);
     }
-    double best = error_with_params(tokens, p_, data, targets, registry, alpha, l1_ratio);
+    double best = error_at(tokens, p_, data, targets, registry, alpha, l1_ratio);
     if (initial_error) *initial_error = best;
     if (p_.empty()) return best;
 

@@ -28,9 +28,10 @@ public:
     // also when no step was accepted) and returns the penalized error at
     // them. Tokens without Param are left unchanged and get their error.
     // With `initial_error`, the error at the starting values is stored there.
+    // `known` names Param-free sub-expressions whose values need no evaluation.
     double refine(std::span<Token> tokens, const Dataset& data, std::span<const double> targets,
                   const OperatorRegistry& registry, std::size_t max_iterations, double alpha, double l1_ratio,
-                  double* initial_error = nullptr);
+                  double* initial_error = nullptr, std::span<const KnownValues> known = {});
 
     // Penalized error with Param k at (p[k], 0); +inf if any row is absent.
     double error_with_params(std::span<const Token> tokens, std::span<const double> p, const Dataset& data,
@@ -69,6 +70,7 @@ private:
     // the evaluator's tape holds its values.
     bool tape_complete_ = false;
     std::size_t taped_blocks_ = 0;
+    std::span<const KnownValues> known_;  // of the expression being refined
     // Row-by-row evaluation of leaf roots, whose NaN values the block
     // evaluator cannot tell from absent ones.
     std::vector<Complex> row_, stack_;

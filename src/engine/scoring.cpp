@@ -29,7 +29,7 @@ double stored_constants_penalty(double alpha, double l1_ratio, std::span<const T
 
 double compute_raw_error(double alpha, double l1_ratio, std::span<const Token> tokens, const Dataset& data,
                          std::span<const double> targets, const OperatorRegistry& registry,
-                         BlockEvaluator& evaluator) {
+                         BlockEvaluator& evaluator, std::span<const KnownValues> known) {
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     // Every row is screened, but only rows that have a target are compared.
     const std::size_t compared = std::min(data.rows, targets.size());
@@ -37,7 +37,7 @@ double compute_raw_error(double alpha, double l1_ratio, std::span<const Token> t
     double sum = 0.0;
     for (std::size_t first = 0; first < data.rows; first += BlockEvaluator::kBlockRows) {
         const std::size_t count = std::min(BlockEvaluator::kBlockRows, data.rows - first);
-        evaluator.evaluate_block(tokens, data, first, count, {}, registry, values.data());
+        evaluator.evaluate_block(tokens, data, first, count, {}, registry, values.data(), known);
         for (std::size_t r = 0; r < count; ++r) {
             // A leaf's value is not screened by evaluation, so it is screened here.
             if (!is_acceptable(values[r])) return kInfinity;

@@ -15,10 +15,10 @@ double elastic_net_penalty(double alpha, double l1_ratio, double l1, double l2);
 
 // Error of `tokens` with their stored Param values: +inf as soon as a row's
 // value is absent, non-finite or of magnitude >= 1e15. Uses the caller's
-// evaluator as scratch.
+// evaluator as scratch; sub-expressions in `known` are not evaluated again.
 double compute_raw_error(double alpha, double l1_ratio, std::span<const Token> tokens, const Dataset& data,
                          std::span<const double> targets, const OperatorRegistry& registry,
-                         BlockEvaluator& evaluator);
+                         BlockEvaluator& evaluator, std::span<const KnownValues> known = {});
 
 // Convenience form for one expression; allocates its own scratch.
 double compute_raw_error(double alpha, double l1_ratio, const Expression& expression, const Dataset& data,

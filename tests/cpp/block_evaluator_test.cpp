@@ -140,6 +140,52 @@ TEST(BlockEvaluator, RandomExpressionsMatchRowByRowEvaluationAlsoAfterChangingOn
     EXPECT_GT(leaf_changes, 300u);
 }
 
+// The two shortcuts of repeated evaluation: operands read from their known
+// values, and only the Param-dependent tokens evaluated again for new
+// Param values. Both must give exactly what a full evaluation gives.
+TEST(BlockEvaluator, KnownOperandsAndReevaluatedParamsMatchFullEvaluation) {
+    RandomSource random(0x6b6e6f776e);
+    std::size_t known_used = 0, reevaluated = 0;
+    std::array<Complex, BlockEvaluator::kBlockRows> block{}, fresh{};
+    for (int dataset = 0; dataset < 30; ++dataset) {
+        const auto rows = random.rows(1 + random.below(150), 3, false);
+        const Dataset data = Dataset::from_rows(rows);
+        for (int n = 0; n < 40; ++n) {
+            const Expression left = random.tree(1 + random.below(6)), right = random.tree(1 + random.below(6));
+            const Expression e = binary(random.id(2), left, right);
+            SCOPED_TRACE(testing::Message() << "dataset " << dataset << ", " << e.formula);
+            std::vector<std::vector<Complex>> operand_values;
+            std::vector<KnownValues> known;
+            std::size_t first_token = 0;
+            for (const Expression* operand : {&left, &right}) {
+                const std::size_t last_token = first_token + operand->tokens.size() - 1;
+                if (operand->n_params == 0 && random.chance(0.8)) {
+                    operand_values.emplace_back(data.rows);
+                    BlockEvaluator().evaluate(operand->tokens, data, {}, builtins(), operand_values.back());
+                    known.push_back({first_token, last_token, operand_values.back().data()});
+                }
+                first_token = last_token + 1;
+            }
+            const std::size_t first = random.below(data.rows);
+            const std::size_t count = 1 + random.below(std::min(BlockEvaluator::kBlockRows, data.rows - first));
+            BlockEvaluator evaluator;
+            evaluator.evaluate_block(e.tokens, data, first, count, {}, builtins(), block.data(), known);
+            BlockEvaluator().evaluate_block(e.tokens, data, first, count, {}, builtins(), fresh.data());
+            for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], fresh[r])) << first + r;
+            known_used += known.size();
+            if (e.n_params == 0) continue;
+            std::vector<Complex> params(e.n_params);
+            for (Complex& p : params) p = random.complex();
+            evaluator.reevaluate_params(first, count, params, builtins(), block.data());
+            BlockEvaluator().evaluate_block(e.tokens, data, first, count, params, builtins(), fresh.data());
+            for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], fresh[r])) << first + r;
+            ++reevaluated;
+        }
+    }
+    EXPECT_GT(known_used, 300u);
+    EXPECT_GT(reevaluated, 300u);
+}
+
 TEST(BlockEvaluator, MalformedTokensAndRowsOutsideTheDataAreInvariantViolations) {
     const Dataset data = Dataset::from_rows(std::vector<std::vector<double>>(100, {1.0, 2.0}));
     BlockEvaluator evaluator;

@@ -17,7 +17,7 @@ protected:
         std::vector<BeamEntry> level_one;
         for (const Expression& leaf : {parameter_leaf(), variable_leaf(0)}) {
             seen_.insert(digest(*fingerprint(leaf, registry_)));
-            level_one.push_back(BeamEntry::make(leaf, registry_));
+            level_one.push_back(BeamEntry::make(leaf, registry_, data_));
         }
         beam_.add_level({});
         beam_.add_level(std::move(level_one));
@@ -29,7 +29,7 @@ protected:
         for (const Recipe& recipe : expander_.expand(level, beam_, {})) {
             Expression e = beam_.materialize(recipe, level, registry_, {});
             formulas.push_back(e.formula);
-            entries.push_back(BeamEntry::make(std::move(e), registry_));
+            entries.push_back(BeamEntry::make(std::move(e), registry_, data_));
         }
         beam_.add_level(std::move(entries));
         return formulas;
@@ -40,6 +40,7 @@ protected:
     }
 
     OperatorRegistry registry_ = with_builtins();
+    Dataset data_ = Dataset::from_rows({{0.5}, {-1.5}});
     SeenSet seen_;
     Beam beam_;
     Expander expander_;
