@@ -1,6 +1,8 @@
 // Runs the search on a problem with no exact answer and prints, per level,
 // the candidates generated, kept after deduplication, scored and retained,
-// with seconds; then the total time and candidate evaluations per second.
+// with seconds and the seconds of all levels so far (a search with a lower
+// max_complexity runs exactly those levels, then its final refits); then the
+// total time and candidate evaluations per second.
 //
 // Problem: y = x^3 - 0.5x + 0.3 sin(3x) + N(0, 0.05^2), x uniform in [-3, 3],
 // seeded, default configuration except max_complexity.
@@ -64,11 +66,14 @@ void run(std::size_t samples, std::uint64_t max_complexity) {
     const auto outcome = kiv::run_bfs(problem.rows, problem.targets, config, {}, &stats);
     const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("\n## n = %zu, max_complexity = %llu\n", samples, static_cast<unsigned long long>(max_complexity));
-    std::printf("%6s %12s %12s %12s %9s %10s\n", "level", "generated", "kept", "scored", "retained", "seconds");
+    std::printf("%6s %12s %12s %12s %9s %10s %10s\n", "level", "generated", "kept", "scored", "retained", "seconds",
+                "so far");
     std::size_t evaluated = 0;
+    double so_far = 0.0;
     for (const auto& level : stats) {
-        std::printf("%6zu %12zu %12zu %12zu %9zu %10.3f\n", level.level, level.generated, level.kept, level.scored,
-                    level.retained, level.seconds);
+        so_far += level.seconds;
+        std::printf("%6zu %12zu %12zu %12zu %9zu %10.3f %10.3f\n", level.level, level.generated, level.kept,
+                    level.scored, level.retained, level.seconds, so_far);
         evaluated += level.kept;
     }
     const auto* results = std::get_if<std::vector<kiv::SearchResult>>(&outcome);

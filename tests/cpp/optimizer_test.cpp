@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
 
@@ -181,6 +182,7 @@ TEST(ConstantRefinement, MatchesPerRowReferenceBitForBitOnRandomExpressions) {
     std::mt19937_64 rng(20240611);
     std::uniform_real_distribution<double> value(-3.0, 3.0);
     ConstantFitter fitter;  // reused, as a worker reuses it across candidates
+    std::size_t known_operands = 0;
     for (int trial = 0; trial < 400; ++trial) {
         const std::size_t n = std::uniform_int_distribution<std::size_t>(1, 150)(rng);
         Data data{std::vector<std::vector<double>>(n), std::vector<double>(n)};
@@ -188,14 +190,35 @@ TEST(ConstantRefinement, MatchesPerRowReferenceBitForBitOnRandomExpressions) {
         // Now and then a short row: every expression reading v_{1} fails there.
         if (rng() % 8 == 0) data.rows[rng() % n].pop_back();
         const Dataset columns = Dataset::from_rows(data.rows);
-        const Expression e = random_expression(rng, 3);
+        // Every other expression is built as the search builds candidates:
+        // an operator over two operands, those without constants read from
+        // their values on all rows.
+        const bool composed = trial % 2 == 1;
+        const Expression left = random_expression(rng, 2), right = random_expression(rng, 2);
+        const std::vector<std::size_t> binary_ids = builtins().ids_by_arity(2);
+        const Expression e =
+            composed ? binary(binary_ids[rng() % binary_ids.size()], left, right) : random_expression(rng, 3);
+        std::vector<std::vector<Complex>> operand_values;
+        std::vector<KnownValues> known;
+        for (std::size_t first = 0; const Expression* operand : {&left, &right}) {
+            const bool complete = std::none_of(operand->tokens.begin(), operand->tokens.end(), [&](const Token& t) {
+                return t.kind == TokenKind::Var && t.index >= columns.min_row_length;
+            });
+            if (composed && operand->n_params == 0 && complete) {
+                operand_values.emplace_back(n);
+                BlockEvaluator().evaluate(operand->tokens, columns, {}, builtins(), operand_values.back());
+                known.push_back({first, first + operand->tokens.size() - 1, operand_values.back().data()});
+            }
+            first += operand->tokens.size();
+        }
+        known_operands += known.size();
         const double alpha = trial % 3 == 0 ? 0.0 : 0.05 * (trial % 7);
         const double l1_ratio = 0.25 * (trial % 5);
         const std::size_t limit = trial % 2 == 0 ? 10 : 30;
         SCOPED_TRACE(testing::Message() << "trial " << trial << ": " << e.formula << " on " << n << " rows");
         Expression refined = e;
         const double error =
-            fitter.refine(refined.tokens, columns, data.targets, builtins(), limit, alpha, l1_ratio);
+            fitter.refine(refined.tokens, columns, data.targets, builtins(), limit, alpha, l1_ratio, nullptr, known);
         expect_same_fit({refined, error}, reference_refine(e, data, limit, alpha, l1_ratio));
 
         std::vector<double> p;
@@ -205,6 +228,7 @@ TEST(ConstantRefinement, MatchesPerRowReferenceBitForBitOnRandomExpressions) {
             fitter.error_with_params(e.tokens, p, columns, data.targets, builtins(), alpha, l1_ratio),
             reference_error(e, p, data, alpha, l1_ratio)));
     }
+    EXPECT_GT(known_operands, 100u);
 }
 
 }  // namespace
