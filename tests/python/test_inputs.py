@@ -84,19 +84,28 @@ def test_strided_float64_vectors_are_refused(argument):
     assert str(caught.value) == NOT_CONTIGUOUS
 
 
+NON_VECTORS = {
+    "float": 2.5, "str": "1 2 3", "None": None, "None item": [1.0, None], "str item": [1.0, "2"],
+    "list of lists": [[1.0], [2.0]], "dict": {1.0: 1.0}, "set": {1.0}, "generator": (x for x in [1.0]),
+    "0-d array": np.array(1.0), "2-d array": np.zeros((1, 1)), "iterator": iter([1.0]),
+}
+NON_MATRICES = {
+    "flat list": [1.0, 2.0], "str": "ab", "str row": ["ab"], "None row": [[1.0], None],
+    "None item": [[1.0], [None]], "float": 2.5, "None": None, "1-d array": np.zeros(3),
+    "0-d array": np.array(1.0), "3-d array": np.zeros((1, 1, 1)), "generator": (row for row in [[1.0]]),
+    "set": {(1.0,)},
+}
+
+
 @pytest.mark.parametrize(
-    "argument",
-    [
-        2.5, "1 2 3", None, [1.0, None], [1.0, "2"], [[1.0], [2.0]], {1.0: 1.0}, {1.0}, (x for x in [1.0]),
-        np.array(1.0), np.zeros((1, 1)), iter([1.0]),
-    ],
-    ids=["float", "str", "None", "None item", "str item", "list of lists", "dict", "set", "generator",
-         "0-d array", "2-d array", "iterator"],
+    "method, argument, message",
+    [pytest.param("find_function", a, VECTOR_MESSAGE, id="vector: " + k) for k, a in NON_VECTORS.items()]
+    + [pytest.param("find_multivariate", a, MATRIX_MESSAGE, id="matrix: " + k) for k, a in NON_MATRICES.items()],
 )
-def test_non_vectors_are_refused(argument):
+def test_wrong_shapes_are_refused(method, argument, message):
     with pytest.raises(ValueError) as caught:
-        small_searcher().find_function(argument, [1.0])
-    assert str(caught.value) == VECTOR_MESSAGE
+        getattr(small_searcher(), method)(argument, [1.0])
+    assert str(caught.value) == message
 
 
 @pytest.mark.parametrize(
@@ -123,19 +132,6 @@ def test_non_vectors_are_refused(argument):
 )
 def test_matrix_rows(variable_leaves, argument, expected):
     assert same(matrix_seen(variable_leaves, argument), padded(expected))
-
-
-@pytest.mark.parametrize(
-    "argument",
-    [[1.0, 2.0], "ab", ["ab"], [[1.0], None], [[1.0], [None]], 2.5, None, np.zeros(3), np.array(1.0),
-     np.zeros((1, 1, 1)), (row for row in [[1.0]]), {(1.0,)}],
-    ids=["flat list", "str", "str row", "None row", "None item", "float", "None", "1-d array", "0-d array",
-         "3-d array", "generator", "set"],
-)
-def test_non_matrices_are_refused(argument):
-    with pytest.raises(ValueError) as caught:
-        small_searcher().find_multivariate(argument, [1.0])
-    assert str(caught.value) == MATRIX_MESSAGE
 
 
 def test_empty_inputs_convert_and_are_refused_by_the_search():
