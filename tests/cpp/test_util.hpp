@@ -71,6 +71,14 @@ inline testing::AssertionResult SameBits(Complex actual, Complex expected) {
                                        << testing::PrintToString(expected);
 }
 
+// The same for optional values: both absent, or both present with equal bits.
+inline testing::AssertionResult SameBits(std::optional<Complex> actual, std::optional<Complex> expected) {
+    if (actual && expected) return SameBits(*actual, *expected);
+    if (!actual && !expected) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << (actual ? "present" : "absent") << " where "
+                                       << (expected ? "present" : "absent") << " was expected";
+}
+
 // An optional value as block evaluation writes it: kAbsent where absent.
 inline Complex or_absent(const std::optional<Complex>& value) { return value ? *value : kAbsent; }
 

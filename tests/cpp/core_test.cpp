@@ -1,0 +1,228 @@
+// Expressions and data: composition, row-by-row evaluation, the column
+// layout, number texts, rendering and the semantic fingerprint.
+#include "core/dataset.hpp"
+#include "core/number_text.hpp"
+#include "core/render.hpp"
+#include "core/signature.hpp"
+#include "invariant.hpp"
+#include "test_util.hpp"
+
+namespace kiv {
+namespace {
+
+Token var(std::uint8_t i) { return Token::var(i); }
+Token op1(std::size_t id) { return Token::op(1, id); }
+Token op2(std::size_t id) { return Token::op(2, id); }
+Expression V(std::uint8_t column) { return variable_leaf(column); }
+Expression C(double value) { return param_leaf({value, 0.0}); }
+Expression from_tokens(std::vector<Token> tokens) { return {tokens, "", tokens.size(), 0, 0}; }
+
+TEST(Expression, EvaluationEdgeCases) {
+    struct Row {
+        const char* what;
+        std::vector<Token> tokens;
+        std::vector<Complex> row;
+        std::optional<Complex> expected;
+    };
+    const Row rows[] = {
+        {"empty tokens", {}, {{1, 0}}, std::nullopt},
+        {"Var beyond the row", {var(2)}, {{1, 0}, {2, 0}}, std::nullopt},
+        {"NaN leaf passes through", {var(2)}, {{1, 0}, {2, 0}, {kNaN, 7}}, Complex{kNaN, 7}},
+        {"two values left", {var(0), var(1)}, {{1, 0}, {2, 0}}, std::nullopt},
+        {"underflow", {var(0), op2(kPlus)}, {{1, 0}}, std::nullopt},
+        {"Exp at 40", {var(0), op1(kExp)}, {{40, 0}}, std::nullopt},
+        {"Exp at 34", {var(0), op1(kExp)}, {{34, 0}}, Complex{std::exp(34.0), 0}},
+        {"re exactly at the bound", {var(0), Token::real(0), op2(kPlus)}, {{1e15, 0}}, std::nullopt},
+        {"re just below the bound", {var(0), Token::real(0), op2(kPlus)}, {{999999999999999.875, 0}},
+         Complex{999999999999999.875, 0}},
+        {"im at minus the bound", {var(0), Token::constant(kI, {0, 1}), op2(kTimes)}, {{-1e15, 0}}, std::nullopt},
+        {"non-finite operator result", {var(0), op1(kSqrt)}, {{kInf, 0}}, std::nullopt},
+        {"Const pushes its stored value", {Token::constant(kPi, {7, -7})}, {}, Complex{7, -7}},
+        {"constant operator token", {Token::op(0, kI)}, {}, Complex{0, 1}},
+        {"absent operand stops evaluation", {var(0), var(1), op2(kDivide), op1(kSin)}, {{1, 0}, {0, 0}},
+         std::nullopt},
+    };
+    std::vector<Complex> stack;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        stack.clear();
+        EXPECT_TRUE(SameBits(eval_internal(row.tokens, row.row, {}, builtins(), stack), row.expected));
+    }
+}
+
+TEST(Expression, CompositionNumbersParamsLeftToRightAndParamsReplaceStoredValuesBelowTheirLength) {
+    const Expression right = binary(kTimes, parameter_leaf(), V(0));
+    const Expression e = binary(kPlus, binary(kPlus, parameter_leaf(), parameter_leaf()), right);
+    EXPECT_EQ(e.formula, "Plus(Plus(C, C), Times(C, v_{0}))");
+    EXPECT_EQ(e.complexity, 7u);
+    EXPECT_EQ(e.n_params, 3);
+    std::vector<int> param_indices;
+    for (const Token& t : e.tokens)
+        if (t.kind == TokenKind::Param) param_indices.push_back(t.index);
+    EXPECT_EQ(param_indices, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(right.tokens[0].index, 0) << "operands stay unchanged";
+    const std::vector<Complex> x{{5, 0}};
+    const auto with = [&](std::vector<Complex> params) { return *e.eval_with_params(x, params, builtins()); };
+    EXPECT_BITS_EQ(with({{1, 0}, {2, 0}, {3, 0}, {9, 9}}), (Complex{18, 0}));
+    EXPECT_BITS_EQ(with({{1, 0}}), (Complex{(1 + 0.1) + 0.1 * 5, 0}));  // the others keep their stored 0.1
+    EXPECT_BITS_EQ(*e.eval(x, builtins()), (Complex{(0.1 + 0.1) + 0.1 * 5, 0}));
+    const Expression k = binary(kKiv, V(4), unary(kSqrt, V(1)));
+    EXPECT_EQ(k.formula, "KIV(v_{4}, Sqrt(v_{1}))");
+    EXPECT_EQ(k.n_vars, 5);
+}
+
+TEST(Expression, BrokenOperatorIdsAndCountersBeyondEightBitsAreInvariantViolations) {
+    EXPECT_THROW_MSG(from_tokens({Token::real(1), op1(23)}).eval({}, builtins()), InvariantViolation,
+                     "src/ops/registry");
+    EXPECT_EQ(V(254).n_vars, 255);
+    EXPECT_THROW_MSG(V(255), InvariantViolation, "src/core/expression");
+    Expression many = parameter_leaf();
+    many.n_params = 255;
+    EXPECT_EQ(binary(kPlus, many, V(0)).n_params, 255);
+    EXPECT_THROW_MSG(binary(kPlus, many, parameter_leaf()), InvariantViolation, "src/core/expression");
+    for (const auto& tokens : {std::vector<Token>{var(0), op1(99)}, std::vector<Token>{var(0), op2(kPlus)}}) {
+        EXPECT_THROW(to_latex(from_tokens(tokens), builtins()), InvariantViolation);
+        EXPECT_THROW(to_python(from_tokens(tokens), builtins()), InvariantViolation);
+    }
+}
+
+// The shortest row decides which columns every row has; values keep their bits.
+TEST(Dataset, ColumnsHoldRealValuesAndTheShortestRowBoundsTheColumnsOfEveryRow) {
+    const Dataset data = Dataset::from_rows({{1, -0.0, 3}, {kNaN}, {5, 6, 7, 8}});
+    EXPECT_EQ(data.rows, 3u);
+    EXPECT_EQ(data.min_row_length, 1u);
+    ASSERT_GE(data.columns.size(), 2u);
+    EXPECT_BITS_EQ(data.columns[0][1], (Complex{kNaN, 0}));
+    EXPECT_BITS_EQ(data.columns[0][2], (Complex{5, 0}));
+    EXPECT_BITS_EQ(data.columns[1][0], (Complex{-0.0, 0}));
+    EXPECT_EQ(Dataset::from_rows({{1}, {2, 3}}).min_row_length, 1u);
+    EXPECT_EQ(Dataset::from_rows({}).rows, 0u);
+    EXPECT_EQ(Dataset::from_rows({}).min_row_length, 0u);
+}
+
+TEST(NumberText, CorrectlyRoundedWithTiesToEvenAndTheSignBitKept) {
+    const std::pair<double, const char*> fixed[] = {
+        {0.1, "0.1000"}, {-1.23456, "-1.2346"}, {1e20, "100000000000000000000.0000"}, {-0.0, "-0.0000"},
+        {0.03125, "0.0312"}, {0.09375, "0.0938"},  // exact ties
+        {0.00005, "0.0001"},                       // just above the tie in binary
+        {-0.00001, "-0.0000"}, {kInf, "inf"}, {-kInf, "-inf"}, {-kNaN, "NaN"},
+    };
+    for (const auto& [value, text] : fixed) EXPECT_EQ(fixed4_text(value), text) << value;
+    const std::string largest = fixed4_text(std::numeric_limits<double>::max());
+    EXPECT_EQ(largest.size(), 309u + 5u);
+    EXPECT_EQ(largest.substr(0, 6), "179769");
+    EXPECT_EQ(largest.substr(largest.size() - 5), ".0000");
+    const std::pair<double, const char*> exponent[] = {
+        {0.0, "0.000000e0"}, {-0.0, "-0.000000e0"}, {0.00123456789, "1.234568e-3"}, {12345.0, "1.234500e4"},
+        {1e100, "1.000000e100"}, {1.5e-300, "1.500000e-300"}, {12345685.0, "1.234568e7"},  // exact tie
+        {12345675.0, "1.234568e7"}, {-kInf, "-inf"}, {-kNaN, "NaN"},                      // exact tie
+    };
+    for (const auto& [value, text] : exponent) EXPECT_EQ(exponent_text(value), text) << value;
+}
+
+TEST(Render, LeavesNumbersAndGroupingWherePrecedenceRequires) {
+    struct Row {
+        Expression expression;
+        const char* latex;
+        const char* python;
+    };
+    const Row rows[] = {
+        {Expression{}, "", ""},
+        {from_tokens({var(0), var(1)}), "v_{1}", "v_{1}"},  // texts left below the top are dropped
+        {C(-1.23456), "-1.2346", "-1.2346"},
+        {from_tokens({Token::constant(kPi, {}), Token::constant(kI, {}), op2(kTimes)}), "\\pi \\cdot i",
+         "(np.pi)*(1j)"},
+        {from_tokens({Token::real(2.5), Token::constant(kE, {}), op2(kSubtract)}), "2.5000 - e", "(2.5000)-(np.e)"},
+        {binary(kTimes, binary(kPlus, V(0), V(1)), V(2)), "\\left(v_{0} + v_{1}\\right) \\cdot v_{2}",
+         "((v_{0})+(v_{1}))*(v_{2})"},
+        {binary(kTimes, V(0), binary(kSubtract, V(1), V(2))), "v_{0} \\cdot \\left(v_{1} - v_{2}\\right)",
+         "(v_{0})*((v_{1})-(v_{2}))"},
+        {binary(kTimes, binary(kKiv, V(0), V(1)), V(2)), "\\left(e^{v_{0}} - \\ln(v_{1})\\right) \\cdot v_{2}",
+         "((np.exp(v_{0}) - np.log(v_{1})))*(v_{2})"},
+        {binary(kSubtract, V(0), binary(kSubtract, V(1), V(2))), "v_{0} - \\left(v_{1} - v_{2}\\right)",
+         "(v_{0})-((v_{1})-(v_{2}))"},
+        {binary(kSubtract, V(0), binary(kPlus, V(1), V(2))), "v_{0} - \\left(v_{1} + v_{2}\\right)",
+         "(v_{0})-((v_{1})+(v_{2}))"},
+        {binary(kSubtract, binary(kSubtract, V(0), V(1)), V(2)), "v_{0} - v_{1} - v_{2}", "((v_{0})-(v_{1}))-(v_{2})"},
+        {binary(kPlus, V(0), binary(kSubtract, V(1), V(2))), "v_{0} + v_{1} - v_{2}", "(v_{0})+((v_{1})-(v_{2}))"},
+        {binary(kTimes, V(0), C(-2.0)), "v_{0} \\cdot -2.0000", "(v_{0})*(-2.0000)"},
+        {binary(kDivide, binary(kPlus, V(0), V(1)), V(2)), "\\frac{v_{0} + v_{1}}{v_{2}}",
+         "(((v_{0})+(v_{1}))/(v_{2}))"},
+        {unary(kCube, binary(kTimes, V(0), V(1))), "{\\left(v_{0} \\cdot v_{1}\\right)}^3", "((v_{0})*(v_{1}))**3"},
+        {unary(kSquare, unary(kExp, V(0))), "{\\left(e^{v_{0}}\\right)}^2", "(np.exp(v_{0}))**2"},
+        {unary(kSquare, C(-1.5)), "{\\left(-1.5000\\right)}^2", "(-1.5000)**2"},
+        {unary(kSquare, C(1.5)), "{1.5000}^2", "(1.5000)**2"},
+        {unary(kSquare, unary(kNeg, V(0))), "{(-(v_{0}))}^2", "((-(v_{0})))**2"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.latex);
+        EXPECT_EQ(to_latex(row.expression, builtins()), row.latex);
+        EXPECT_EQ(to_python(row.expression, builtins()), row.python);
+    }
+    EXPECT_EQ(binary(kPlus, V(0), C(-1.23456)).formula, "Plus(v_{0}, C)") << "the plain formula keeps the name";
+}
+
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+
+std::optional<Fingerprint> fp(const Expression& e) { return fingerprint(e, builtins()); }
+
+// The double v nearest to target / 1e10 whose product v * 1e10 is exactly
+// `target`, so that quantisation sees an exact half.
+double with_exact_product(double target) {
+    double v = target / 1e10;
+    for (int step = 0; step < 64 && v * 1e10 != target; ++step) v = std::nextafter(v, v * 1e10 < target ? kInf : -kInf);
+    EXPECT_EQ(v * 1e10, target) << "no double with that exact product";
+    return v;
+}
+
+TEST(Fingerprint, LeavesGiveTheQuantisedSamplePointsAndUndefinedValuesNone) {
+    EXPECT_EQ(fp(V(0)), (Fingerprint{5772156649, 0, 12824271291, 1000000000, 16180339887, 0, 6931471806, 1000000000,
+                                     12020569032, 0}));
+    EXPECT_EQ(fp(V(1)), (Fingerprint{12824271291, 0, 16180339887, 2000000000, 6931471806, 0, 12020569032, 2000000000,
+                                     5772156649, 0}));
+    EXPECT_EQ(fp(parameter_leaf()), (Fingerprint{1000000000, 0, 1000000000, 0, 1000000000, 0, 1000000000, 0,
+                                                 1000000000, 0}));
+    // Columns five apart share real parts; odd samples' imaginary parts grow with the column.
+    EXPECT_EQ(fp(V(5)), (Fingerprint{5772156649, 0, 12824271291, 6000000000, 16180339887, 0, 6931471806, 6000000000,
+                                     12020569032, 0}));
+    EXPECT_FALSE(fp(unary(kLog, binary(kSubtract, V(0), V(0)))).has_value());
+    const Expression triple_exp = unary(kExp, unary(kExp, unary(kExp, V(0))));
+    EXPECT_FALSE(fp(triple_exp).has_value());
+    const SampleValues values = sample_values(triple_exp, builtins());
+    EXPECT_NEAR(values[0].re, 378.5, 0.1);
+    EXPECT_NEAR(values[1].re, 4.82e14, 0.01e14);
+    EXPECT_BITS_EQ(values[2], kAbsent);
+    for (const Complex leaf : {Complex{kNaN, 0}, Complex{0, kNaN}, Complex{kInf, 0}, Complex{1e15, 0}, {0, -1e15}})
+        EXPECT_FALSE(fp(param_leaf(leaf)).has_value()) << testing::PrintToString(leaf);
+}
+
+TEST(Fingerprint, QuantaRoundHalfAwayFromZeroAndClampToTheIntegerRange) {
+    const std::pair<double, std::int64_t> rows[] = {
+        {with_exact_product(0.5), 1}, {with_exact_product(2.5), 3}, {with_exact_product(1234567.5), 1234568},
+        {with_exact_product(0.25), 0}, {with_exact_product(0.75), 1}, {1e9, kMax}, {9.99e14, kMax},
+        {with_exact_product(0x1p63), kMax}, {922337203.0, 9223372030000000000},
+    };
+    for (const auto& [value, expected] : rows) {
+        SCOPED_TRACE(value);
+        const auto f = fp(param_leaf({value, -value}));
+        ASSERT_TRUE(f.has_value());
+        EXPECT_EQ((*f)[0], expected);
+        EXPECT_EQ((*f)[1], expected == kMax ? kMin : -expected);
+    }
+}
+
+TEST(Fingerprint, EqualValuesAndValuesWithinHalfAQuantumShareAFingerprint) {
+    EXPECT_EQ(fp(binary(kPlus, V(0), V(1))), fp(binary(kPlus, V(1), V(0))));
+    EXPECT_NE(fp(binary(kSubtract, V(0), V(1))), fp(binary(kSubtract, V(1), V(0))));
+    EXPECT_EQ(fp(unary(kNeg, unary(kNeg, V(0)))), fp(V(0)));
+    // v0's scaled sample values have fractions .015, .006, .499, .599, .596:
+    // a shift of 0.001 quanta crosses no rounding boundary, 1 quantum does.
+    EXPECT_EQ(fp(binary(kPlus, V(0), real_leaf(1e-13))), fp(V(0)));
+    EXPECT_NE(fp(binary(kPlus, V(0), real_leaf(1e-10))), fp(V(0)));
+    EXPECT_EQ(fp(real_leaf(0.1e-10)), fp(real_leaf(-0.3e-10)));
+    EXPECT_NE(fp(real_leaf(0.3e-10)), fp(real_leaf(0.7e-10)));
+}
+
+}  // namespace
+}  // namespace kiv

@@ -1,0 +1,361 @@
+// The parts of a search level: scoring, deduplication, expansion, ranking
+// and retention, and the Pareto front with its final refinement.
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "engine/expansion.hpp"
+#include "engine/optimizer.hpp"
+#include "engine/pareto_front.hpp"
+#include "engine/retention.hpp"
+#include "engine/scoring.hpp"
+#include "invariant.hpp"
+#include "test_util.hpp"
+
+namespace kiv {
+namespace {
+
+TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableValue) {
+    const Expression c = parameter_leaf(), v0 = variable_leaf(0), quotient = binary(kDivide, c, v0);
+    // Real values and Param real parts count towards the penalty, Const values do not.
+    const Expression constants = binary(kPlus, binary(kTimes, param_leaf({-2.0, 7.0}), v0),
+                                        binary(kTimes, const_leaf(kPi), real_leaf(0.5)));
+    const std::vector<std::vector<double>> ragged{{1.0, 2.0}, {3.0}, {5.0, 6.0}};
+    struct Row {
+        const char* name;
+        Expression expression;
+        std::vector<std::vector<double>> rows;
+        std::vector<double> targets;
+        double alpha, expected;
+    };
+    const Row rows[] = {
+        {"parameter leaf", c, {{0.0}, {0.0}, {0.0}}, {1.0, 2.0, 3.0}, 0.0, 4.276666666666666},
+        {"parameter leaf, alpha 1", c, {{0.0}, {0.0}, {0.0}}, {1.0, 2.0, 3.0}, 1.0, 4.329166666666667},
+        {"penalty", constants, {{1.0}, {2.0}}, {-2 + M_PI / 2, -4 + M_PI / 2}, 0.8, 0.8 * (2.5 * 0.5 + 4.25 * 0.25)},
+        {"leaf just below the bound", v0, {{1.0}, {9.9e14}}, {1.0, 9.9e14}, 0.0, 0.0},
+        {"leaf of magnitude 2e15", v0, {{1.0}, {2e15}}, {1.0, 0.0}, 0.0, kInf},
+        {"infinite leaf", v0, {{1.0}, {kInf}}, {1.0, 0.0}, 0.0, kInf},
+        {"NaN leaf", v0, {{1.0}, {kNaN}}, {1.0, 0.0}, 0.0, kInf},
+        {"ragged rows, column on every row", v0, ragged, {1.0, 3.0, 5.0}, 0.0, 0.0},
+        {"ragged rows, column missing from one", binary(kPlus, v0, variable_leaf(1)), ragged, {1, 3, 5}, 0.0, kInf},
+        {"division by zero", quotient, {{1.0}, {0.0}}, {0.1, 0.0}, 0.0, kInf},
+        {"quotient beyond the bound", quotient, {{1.0}, {1e-17}}, {0.1, 0.0}, 0.0, kInf},
+        {"quotient", quotient, {{1.0}, {2.0}}, {0.1, 0.05}, 0.0, 0.0},
+        // Fewer targets: the last row is screened but not compared.
+        {"fewer targets", v0, {{1.0}, {2.0}, {7.0}}, {0.0, 0.0}, 0.0, 5.0 / 2.0},
+        {"fewer targets, unacceptable last row", v0, {{1.0}, {2.0}, {2e15}}, {0.0, 0.0}, 0.0, kInf},
+        // More targets: the sum over the rows is divided by all of them.
+        {"more targets", v0, {{1.0}, {2.0}}, {0.0, 0.0, 9.0, 9.0}, 0.0, 5.0 / 4.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Dataset data = Dataset::from_rows(row.rows);
+        EXPECT_EQ(compute_raw_error(row.alpha, 0.5, row.expression, data, row.targets, builtins()), row.expected);
+    }
+    EXPECT_EQ(elastic_net_penalty(2.0, 1.0, 3.0, 9.0), 6.0);
+    EXPECT_EQ(elastic_net_penalty(2.0, 0.0, 3.0, 9.0), 9.0);
+}
+
+Fingerprint fingerprint_of(std::int64_t seed) {
+    Fingerprint fingerprint{};
+    for (std::size_t i = 0; i < fingerprint.size(); ++i) fingerprint[i] = seed * 31 + static_cast<std::int64_t>(i);
+    return fingerprint;
+}
+
+TEST(SeenSet, InsertReportsNewOnlyTheFirstTimeForEveryKey) {
+    std::vector<FingerprintKey> many, nearby, same_probe_start;
+    for (std::int64_t i = 0; i < 100'000; ++i) many.push_back(digest(fingerprint_of(i)));  // the table grows
+    // A weak digest would make nearby fingerprints collide, and the search
+    // would drop a candidate as already seen.
+    for (std::int64_t a = -50; a < 50; ++a)
+        for (std::int64_t b = -50; b < 50; ++b) nearby.push_back(digest(Fingerprint{a, 0, 0, 0, 0, 0, 0, 0, 0, b}));
+    // Same probe start in every shard: long linear probe runs and wraps.
+    for (std::uint64_t hi = 1; hi <= 5000; ++hi) same_probe_start.push_back({7, hi * 0x9E3779B97F4A7C15ULL});
+    // The all-zero key also marks empty slots, so it needs its own handling.
+    std::vector<FingerprintKey> halves{{0, 0}, {1, 0}, {0, 1}, {1, 1}, {1, 2}, {2, 1}};
+    for (const auto* keys : {&halves, &many, &nearby, &same_probe_start}) {
+        SeenSet set;
+        for (const FingerprintKey& key : *keys) ASSERT_TRUE(set.insert(key)) << key.lo << ", " << key.hi;
+        for (const FingerprintKey& key : *keys) ASSERT_FALSE(set.insert(key)) << key.lo << ", " << key.hi;
+        EXPECT_EQ(set.size(), keys->size());
+    }
+}
+
+class SeenSetBatch : public ThreadCountTest {};
+
+TEST_P(SeenSetBatch, BatchesReportExactlyTheFirstOccurrencesOfKeysNotSeenBefore) {
+    SeenSet set;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> model;
+    std::vector<std::uint8_t> is_new, expected;
+    // Repeated batches of varying size reuse the set's grouping buffers.
+    for (const std::size_t count : {50'000u, 10u, 0u, 80'000u}) {
+        SCOPED_TRACE(count);
+        // Keys drawn from 60 000 fingerprints, so most repeat, and the all-zero key now and then.
+        std::mt19937_64 generator(count);
+        std::vector<FingerprintKey> keys;
+        expected.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            keys.push_back(i % 1000 == 7 ? FingerprintKey{} : digest(fingerprint_of(generator() % 60'000)));
+            expected.push_back(model.insert({keys.back().lo, keys.back().hi}).second ? 1 : 0);
+        }
+        is_new.assign(keys.size(), 2);
+        set.insert_batch(keys, is_new);
+        EXPECT_EQ(is_new, expected);
+        EXPECT_EQ(set.size(), model.size());
+    }
+    is_new.resize(1);
+    EXPECT_THROW(set.insert_batch(std::vector<FingerprintKey>(2), is_new), InvariantViolation);
+}
+
+INSTANTIATE_THREAD_COUNTS(SeenSetBatch);
+
+// A beam seeded like a one-column search, with every generated candidate of
+// each expanded level retained.
+class ExpansionTest : public testing::Test {
+protected:
+    ExpansionTest() : expander_(builtins(), seen_) {
+        std::vector<BeamEntry> level_one;
+        for (const Expression& leaf : {parameter_leaf(), variable_leaf(0)}) {
+            seen_.insert(digest(*fingerprint(leaf, builtins())));
+            level_one.push_back(BeamEntry::make(leaf, builtins(), data_));
+        }
+        beam_.add_level({});
+        beam_.add_level(std::move(level_one));
+    }
+    std::vector<std::string> expand_and_keep(std::size_t level) {
+        std::vector<BeamEntry> entries;
+        std::vector<std::string> formulas;
+        for (const Recipe& recipe : expander_.expand(level, beam_, {})) {
+            Expression e = beam_.materialize(recipe, level, builtins(), {});
+            formulas.push_back(e.formula);
+            entries.push_back(BeamEntry::make(std::move(e), builtins(), data_));
+        }
+        beam_.add_level(std::move(entries));
+        return formulas;
+    }
+
+    Dataset data_ = Dataset::from_rows({{0.5}, {-1.5}});
+    SeenSet seen_;
+    Beam beam_;
+    Expander expander_;
+};
+
+// Unary operators in registry order; same-bucket pairs skip the larger
+// formula first for commutative operators only; candidates equivalent to
+// earlier ones are dropped but counted as generated.
+TEST_F(ExpansionTest, LevelsApplyOperatorsInOrderAndSkipMirroredPairsAndDuplicates) {
+    const std::size_t unary = builtins().ids_by_arity(1).size();
+    const auto level_two = expand_and_keep(2);
+    EXPECT_EQ(expander_.generated(), 2 * unary);
+    ASSERT_GE(level_two.size(), 2u);
+    EXPECT_EQ(level_two[0], "Neg(C)");
+    EXPECT_EQ(level_two[1], "Inv(C)");
+    const auto level_three = expand_and_keep(3);
+    // Every pair of the two leaves with each of the 5 binary operators, less Plus(v_{0}, C) and Times(v_{0}, C).
+    EXPECT_EQ(expander_.generated(), level_two.size() * unary + 4 * 5 - 2);
+    const std::pair<const char*, bool> rows[] = {
+        {"Plus(C, v_{0})", true},     {"Plus(v_{0}, C)", false},    {"Subtract(v_{0}, C)", true},
+        {"Subtract(C, v_{0})", true}, {"Plus(v_{0}, v_{0})", true}, {"Neg(Neg(v_{0}))", false},
+        {"Times(v_{0}, v_{0})", false},  // computes what Square(v_{0}) of level 2 computes
+        {"Square(Sin(v_{0}))", true},
+    };
+    for (const auto& [formula, present] : rows)
+        EXPECT_EQ(std::count(level_three.begin(), level_three.end(), formula), present) << formula;
+}
+
+// The expander fingerprints a child from its operands' sample values instead of evaluating it.
+TEST_F(ExpansionTest, IncrementalFingerprintsMatchFullEvaluation) {
+    expand_and_keep(2);
+    expand_and_keep(3);
+    for (const Recipe& recipe : expander_.expand(4, beam_, {})) {
+        const Expression e = beam_.materialize(recipe, 4, builtins(), {});
+        const auto full = fingerprint(e, builtins());
+        ASSERT_TRUE(full.has_value()) << e.formula;
+        EXPECT_FALSE(seen_.insert(digest(*full))) << e.formula << ": the incremental fingerprint differs";
+    }
+}
+
+std::vector<std::size_t> indices_of(const std::vector<ScoredCandidate>& pairs) {
+    std::vector<std::size_t> indices;
+    for (const ScoredCandidate& pair : pairs) indices.push_back(pair.index);
+    return indices;
+}
+
+// Candidates 0 .. n-1 with score equal to their index, in ranked order.
+std::vector<ScoredCandidate> ranked_by_index(std::size_t n) {
+    std::vector<ScoredCandidate> pairs;
+    for (std::size_t i = 0; i < n; ++i) pairs.push_back({i, static_cast<double>(i)});
+    return pairs;
+}
+
+TEST(Retention, EliteCountKeyAndStableRankingWithoutNaN) {
+    const std::pair<std::uint64_t, std::size_t> elites[] = {
+        {0, 0}, {1, 0}, {2, 1}, {3, 2}, {1000, 800}, {1'000'000'000'000'000, 800'000'000'000'000}};
+    for (const auto& [beam_width, count] : elites) EXPECT_EQ(elite_count(beam_width), count) << beam_width;
+    EXPECT_LT(elite_count(std::numeric_limits<std::uint64_t>::max()), std::numeric_limits<std::size_t>::max());
+    const Expression sum = binary(kPlus, unary(kSin, variable_leaf(0)), parameter_leaf());
+    const Expression nested = unary(kCos, unary(kExp, sum));
+    EXPECT_EQ(operator_sequence_key(variable_leaf(0).tokens), "");
+    EXPECT_EQ(operator_sequence_key(nested.tokens), "15-8-12-16");
+    std::vector<ScoredCandidate> pairs = {{0, 2.0}, {1, 1.0}, {2, 2.0}, {3, -0.0}, {4, 1.0}, {5, kInf}, {6, 0.0}};
+    rank(pairs);
+    EXPECT_EQ(indices_of(pairs), (std::vector<std::size_t>{3, 6, 1, 4, 0, 2, 5}));
+    pairs[2].score = kNaN;
+    EXPECT_THROW(rank(pairs), InvariantViolation);
+}
+
+TEST(Retention, KeepsAtMostBeamWidthInRankedOrderAndRefusesMoreElitesThanPlaces) {
+    const auto same_key = [](std::size_t) { return std::string("8"); };
+    const std::array<std::size_t, 3> rows[] = {  // candidates, beam width, kept
+        {1000, 1000, 1000}, {999, 1000, 999}, {0, 1000, 0}, {3, std::size_t{1} << 60, 3}, {10, 1, 1}, {10, 0, 0}};
+    for (const auto& [pairs, beam_width, kept] : rows) {
+        SCOPED_TRACE(testing::Message() << pairs << " pairs, beam " << beam_width);
+        const auto retained = retain(ranked_by_index(pairs), beam_width, elite_count(beam_width), same_key);
+        EXPECT_EQ(indices_of(retained), indices_of(ranked_by_index(kept)));
+    }
+    EXPECT_THROW(retain(ranked_by_index(10), 4, 5, same_key), InvariantViolation);
+}
+
+TEST(Retention, EightyPercentElitesThenTheRestByEliteKeyCountThenScoreThenRank) {
+    // Scores equal the index. Ten candidates have operator sequences of their
+    // own; of the rest, every fourth shares key "b" and the others key "a",
+    // so the elites 0..799 hold 600 "a" and 200 "b".
+    const auto key_of = [](std::size_t index) -> std::string {
+        if (index >= 4000 && index < 4010) return "u" + std::to_string(index);
+        return index % 4 == 3 ? "b" : "a";
+    };
+    std::vector<ScoredCandidate> pairs = ranked_by_index(5000);
+    std::shuffle(pairs.begin(), pairs.end(), std::mt19937(11));
+    for (ScoredCandidate& pair : pairs) pair.score = std::floor(pair.score / 2);  // ties that rank keeps in order
+    std::vector<ScoredCandidate> stable = pairs;
+    std::stable_sort(stable.begin(), stable.end(), [](auto& a, auto& b) { return a.score < b.score; });
+    rank(pairs);
+    EXPECT_EQ(indices_of(pairs), indices_of(stable));
+    std::vector<std::size_t> expected;
+    for (std::size_t i = 0; i < 800; ++i) expected.push_back(i);
+    for (std::size_t i = 4000; i < 4010; ++i) expected.push_back(i);
+    for (std::size_t i = 803; expected.size() < 1000; i += 4) expected.push_back(i);
+    EXPECT_EQ(indices_of(retain(ranked_by_index(5000), 1000, elite_count(1000), key_of)), expected);
+    // Beam 5: elites 0..3 all have key "e"; the rest tie on (0, score) and keep their ranked order.
+    const auto e_or_f = [](std::size_t index) { return index < 4 ? std::string("e") : std::string("f"); };
+    const std::vector<ScoredCandidate> ties = {{0, 1.0}, {1, 1.0}, {2, 1.0}, {3, 1.0},
+                                               {9, 2.0}, {5, 2.0}, {7, 2.0}, {6, 2.0}};
+    EXPECT_EQ(indices_of(retain(ties, 5, elite_count(5), e_or_f)), (std::vector<std::size_t>{0, 1, 2, 3, 9}));
+}
+
+// Offers errors[i] for v_0 wrapped in Neg to complexity i + 1.
+void offer(ParetoFront& front, const std::vector<double>& errors) {
+    Expression e = variable_leaf(0);
+    for (const double error : errors) {
+        update_pareto(error, front, e);
+        e = unary(kNeg, e);
+    }
+}
+
+TEST(ParetoFront, OnlyAStrictlySmallerNonNaNErrorReplacesAnEntry) {
+    const std::tuple<double, double, bool> rows[] = {  // first error, second error, whether the second replaces it
+        {1, 1, false}, {1, 0.5, true}, {1, 2, false}, {1, kNaN, false}, {kInf, 3, true}, {kNaN, 3, true},
+    };
+    for (const auto& [first, second, replaced] : rows) {
+        SCOPED_TRACE(testing::Message() << first << " then " << second);
+        ParetoFront front;
+        update_pareto(first, front, variable_leaf(0));
+        EXPECT_EQ(front.would_accept(1, second), replaced);
+        update_pareto(second, front, variable_leaf(1));
+        const auto entries = front.entries();
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries.at(1).expression.formula, replaced ? "v_{1}" : "v_{0}");
+        EXPECT_EQ(entries.at(1).error, replaced ? second : first);
+    }
+    // score_and_update offers finite errors only.
+    const Dataset data = Dataset::from_rows({{1.0}, {2.0}});
+    ParetoFront front;
+    score_and_update(variable_leaf(1), data, std::vector<double>{1.0, 3.0}, front, builtins(), 0.0, 0.5);
+    EXPECT_TRUE(front.entries().empty());
+    score_and_update(variable_leaf(0), data, std::vector<double>{1.0, 3.0}, front, builtins(), 0.0, 0.5);
+    EXPECT_EQ(front.entries().at(1).error, 0.5);
+}
+
+TEST(ParetoFront, EarlyExitAtFirstEntryNotAboveThresholdUnlessExhaustive) {
+    const std::pair<std::vector<double>, bool> rows[] = {  // errors of complexities 1, 2, ...; expected
+        {{0.5, 0.7, 1e-12}, true}, {{}, false}, {{0.5, 1e-10}, true}, {{0.5, 2e-10}, false}};
+    for (const auto& [errors, expected] : rows) {
+        ParetoFront front;
+        offer(front, errors);
+        EXPECT_EQ(check_early_exit(1e-10, front, false), expected) << testing::PrintToString(errors);
+        EXPECT_FALSE(check_early_exit(1e-10, front, true));
+    }
+}
+
+class Finalize : public testing::Test {
+protected:
+    Outcome<std::vector<SearchResult>> finalize(const ParetoFront& front, const std::vector<std::vector<double>>& rows,
+                                                const std::vector<double>& targets, bool optimize = true,
+                                                double alpha = 0.0) const {
+        SearchConfig config;
+        config.max_complexity = std::numeric_limits<std::uint64_t>::max();
+        config.optimize_constants = optimize;
+        config.alpha = alpha;
+        return finalize_result(front, registry, config, Dataset::from_rows(rows), targets);
+    }
+    // The formulas and errors of a successful outcome.
+    static std::vector<std::pair<std::string, double>> listed(const Outcome<std::vector<SearchResult>>& outcome) {
+        std::vector<std::pair<std::string, double>> out;
+        for (const SearchResult& result : std::get<std::vector<SearchResult>>(outcome))
+            out.push_back({result.formula(), result.error});
+        return out;
+    }
+
+    const RegistryHandle registry = std::make_shared<const OperatorRegistry>(with_builtins());
+    const Expression scaled = binary(kTimes, parameter_leaf(), variable_leaf(0));
+};
+
+TEST_F(Finalize, KeepsTheStrictParetoFrontInDescendingComplexity) {
+    ParetoFront front;
+    offer(front, {2.0, 2.0, 0.5, 0.7, 0.1});
+    const auto outcome = finalize(front, {{1.0}}, {1.0});
+    EXPECT_EQ(listed(outcome), (std::vector<std::pair<std::string, double>>{
+                                   {"Neg(Neg(Neg(Neg(v_{0}))))", 0.1}, {"Neg(Neg(v_{0}))", 0.5}, {"v_{0}", 2.0}}));
+    EXPECT_EQ(std::get<std::vector<SearchResult>>(outcome)[0].registry, registry);
+    const auto empty = finalize(ParetoFront{}, {{1.0}}, {1.0});
+    ASSERT_TRUE(std::holds_alternative<SearchError>(empty));
+    EXPECT_EQ(std::get<SearchError>(empty).kind(), SearchError::Kind::NoFormulaFound);
+    EXPECT_EQ(std::get<SearchError>(empty).message(), "No formula found up to complexity 18446744073709551615");
+}
+
+TEST_F(Finalize, RefinementReplacesTheStoredEntryUnlessItIsNoLongerBetterOrRanOffToMinusInfinity) {
+    const std::vector<std::vector<double>> rows{{1.0}, {2.0}, {3.0}};
+    const std::vector<double> targets{2.0, 4.1, 5.9};
+    const auto [refined, refined_error] =
+        refine_constants(scaled, Dataset::from_rows(rows), targets, *registry, 30, 0.0, 0.5);
+    for (const bool optimize : {true, false}) {
+        ParetoFront front;
+        update_pareto(0.0, front, scaled);  // lower than any error the fit can reach
+        const auto outcome = finalize(front, rows, targets, optimize);
+        EXPECT_EQ(listed(outcome)[0].second, optimize ? refined_error : 0.0) << optimize;
+        EXPECT_EQ(std::get<std::vector<SearchResult>>(outcome)[0].expression.tokens[0].value,
+                  (optimize ? refined : scaled).tokens[0].value);
+    }
+    // Times(C, v_0) refines to an infinite error on a row whose v_0 is 1e300.
+    ParetoFront worse;
+    update_pareto(1.0, worse, variable_leaf(0));
+    update_pareto(0.5, worse, scaled);
+    EXPECT_EQ(listed(finalize(worse, {{1.0}, {1e300}}, {1.0, 1.0})),
+              (std::vector<std::pair<std::string, double>>{{"v_{0}", 1.0}}));
+    // With a hugely negative alpha the penalty of C falls without bound as C grows.
+    ParetoFront runaway;
+    update_pareto(-1.0, runaway, parameter_leaf());
+    std::vector<Token> tokens = parameter_leaf().tokens;
+    ASSERT_EQ(ConstantFitter().refine(tokens, Dataset::from_rows({{0.0}}), std::vector<double>{2.0}, *registry, 30,
+                                      -1e308, 0.5), -kInf)
+        << "the fit must run off for this test to mean anything";
+    const auto outcome = finalize(runaway, {{0.0}}, {2.0}, true, -1e308);
+    EXPECT_EQ(listed(outcome), (std::vector<std::pair<std::string, double>>{{"C", -1.0}}));
+    EXPECT_EQ(std::get<std::vector<SearchResult>>(outcome)[0].expression.tokens[0].value,
+              parameter_leaf().tokens[0].value);
+}
+
+}  // namespace
+}  // namespace kiv
