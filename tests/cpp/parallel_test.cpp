@@ -1,47 +1,39 @@
-#include "engine/parallel.hpp"
-
-#include <gtest/gtest.h>
-
+// The worker pool (parallel_for and its worker count) and the progress
+// output that its workers write.
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <optional>
+#include <regex>
+#include <set>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "engine/parallel.hpp"
+#include "engine/progress.hpp"
 #include "test_util.hpp"
 
 namespace kiv {
 namespace {
 
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
 class ParallelFor : public ThreadCountTest {};
 
-TEST_P(ParallelFor, EveryIndexIsVisitedExactlyOnceByTheConfiguredWorkers) {
+TEST_P(ParallelFor, EveryIndexIsVisitedOnceAndTheLowestFailingIndexIsRethrownAfterAllLowerIndices) {
     EXPECT_EQ(worker_count(), GetParam());
     for (const std::size_t count : {0u, 1u, 7u, 10'000u}) {
-        SCOPED_TRACE(count);
         std::vector<std::atomic<int>> visits(count);
         parallel_for(count, [&](std::size_t i) { visits[i].fetch_add(1, std::memory_order_relaxed); });
-        for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(visits[i].load(), 1) << "index " << i;
+        for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(visits[i].load(), 1) << "index " << i << " of " << count;
     }
-}
-
-TEST_P(ParallelFor, LowestFailingIndexIsRethrownAndEveryLowerIndexRuns) {
     // Repeated because which worker fails first varies from run to run.
-    for (int round = 0; round < 20; ++round) {
-        SCOPED_TRACE(round);
+    for (int round = 0; round < 10; ++round) {
         std::vector<std::atomic<int>> visits(2000);
-        try {
-            parallel_for(visits.size(), [&](std::size_t i) {
-                visits[i].fetch_add(1, std::memory_order_relaxed);
-                if (i >= 300 && i % 100 == 0) throw std::runtime_error(std::to_string(i));
-            });
-            ADD_FAILURE() << "no exception";
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), "300");
-        }
+        EXPECT_THROW_MSG(parallel_for(visits.size(),
+                                      [&](std::size_t i) {
+                                          visits[i].fetch_add(1, std::memory_order_relaxed);
+                                          if (i >= 300 && i % 100 == 0) throw std::runtime_error(std::to_string(i));
+                                      }),
+                         std::runtime_error, "300");
         for (std::size_t i = 0; i <= 300; ++i) ASSERT_EQ(visits[i].load(), 1) << "index " << i;
     }
 }
@@ -59,17 +51,14 @@ TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
     // Each body outlasts the poll interval, so the caller polls on its next index.
     std::vector<std::atomic<int>> visits(4 * GetParam() + 4);
     const auto slow_body = [&](std::size_t i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        std::this_thread::sleep_for(milliseconds(30));
         visits[i].fetch_add(1, std::memory_order_relaxed);
     };
     EXPECT_THROW(parallel_for(visits.size(), slow_body, check), SearchCancelled);
     for (auto& v : visits) v = 0;
     polls = 0, stop = false;
     parallel_for(visits.size(), slow_body, check);
-    // A lone worker is the caller and certainly reaches a poll.
-    if (GetParam() == 1) {
-        EXPECT_GT(polls.load(), 0);
-    }
+    EXPECT_TRUE(GetParam() > 1 || polls > 0) << "a lone worker is the caller and certainly reaches a poll";
     for (std::size_t i = 0; i < visits.size(); ++i) EXPECT_EQ(visits[i].load(), 1) << "index " << i;
     EXPECT_FALSE(polled_elsewhere);
 }
@@ -80,18 +69,16 @@ TEST_P(ParallelFor, ExceptionOfAnotherWorkerReachesTheCaller) {
     // caller could finish them all; its failure then ends the loop early.
     const auto fail_off_the_calling_thread = [](std::size_t) {
         if (current_worker() != 0) throw std::runtime_error("worker " + std::to_string(current_worker()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(milliseconds(5));
     };
     EXPECT_THROW_MSG(parallel_for(2000, fail_off_the_calling_thread), std::runtime_error, "worker 1");
 }
 
 TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
     // Each caller gets a team of its own; one caller's failure stays its own.
-    constexpr std::size_t kCallers = 4;
-    constexpr std::size_t kCount = 5000;
-    constexpr std::size_t kFailingCaller = 2;
+    constexpr std::size_t kCallers = 4, kCount = 5000, kFailingCaller = 2;
     std::vector<std::vector<std::size_t>> outputs(kCallers, std::vector<std::size_t>(kCount));
-    std::vector<std::optional<std::string>> failures(kCallers);
+    std::vector<std::string> failures(kCallers);
     std::vector<std::thread> callers;
     for (std::size_t c = 0; c < kCallers; ++c)
         callers.emplace_back([&, c] {
@@ -106,14 +93,57 @@ TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
         });
     for (std::thread& caller : callers) caller.join();
     for (std::size_t c = 0; c < kCallers; ++c) {
-        SCOPED_TRACE(c);
-        if (c == kFailingCaller) {
-            EXPECT_EQ(failures[c], "caller 2");
-            continue;
-        }
-        EXPECT_FALSE(failures[c].has_value());
-        for (std::size_t i = 0; i < kCount; ++i) ASSERT_EQ(outputs[c][i], i * (c + 1)) << "index " << i;
+        EXPECT_EQ(failures[c], c == kFailingCaller ? "caller 2" : "") << c;
+        for (std::size_t i = 0; i < kCount && c != kFailingCaller; ++i)
+            ASSERT_EQ(outputs[c][i], i * (c + 1)) << "caller " << c << ", index " << i;
     }
+}
+
+// Runs `body` on a Progress printing to standard output; returns what it printed.
+template <class Body>
+std::string printed(Body body) {
+    testing::internal::CaptureStdout();
+    Progress progress;
+    body(progress);
+    return testing::internal::GetCapturedStdout();
+}
+
+using Line = std::array<std::size_t, 4>;  // level, percentage, processed, total
+
+// The progress lines of `text`, which must hold nothing else, each with a bar
+// of one full cell per ten percent and no time left at 100 %.
+std::vector<Line> progress_lines(const std::string& text) {
+    static const std::regex pattern(
+        "\r  \\[KIV\\] L([0-9]+) Progress: \\[((?:█|░)*)\\] ([0-9]+)% \\(([0-9]+)/([0-9]+)\\) \\| "
+        "[0-9]+\\.[0-9]s \\(Est: ([0-9]+\\.[0-9])s\\)   ");
+    std::vector<Line> lines;
+    std::smatch match;
+    for (auto rest = text.cbegin(); rest != text.cend(); rest = match[0].second) {
+        if (!std::regex_search(rest, text.cend(), match, pattern, std::regex_constants::match_continuous)) {
+            ADD_FAILURE() << "not a progress line: \"" << std::string(rest, text.cend()) << "\"";
+            break;
+        }
+        const Line line{std::stoul(match[1]), std::stoul(match[3]), std::stoul(match[4]), std::stoul(match[5])};
+        std::string bar;
+        for (std::size_t cell = 0; cell < 10; ++cell) bar += cell < line[1] / 10 ? "█" : "░";
+        EXPECT_EQ(match[2], bar);
+        EXPECT_TRUE(line[1] < 100 || match[6] == "0.0") << match[6];
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_P(ParallelFor, ProgressPrintsEachPercentageOnceAndHundredAlways) {
+    const std::string text = printed([](Progress& progress) {
+        progress.start_level(4, 5000);
+        parallel_for(5000, [&](std::size_t) { progress.candidate_started(); });
+    });
+    std::set<std::size_t> percentages;
+    for (const Line& line : progress_lines(text)) {
+        EXPECT_TRUE(percentages.insert(line[1]).second) << "printed twice: " << line[1];
+        EXPECT_EQ(line, (Line{4, line[2] * 100 / 5000, line[2], 5000}));
+    }
+    EXPECT_TRUE(percentages.count(100));
 }
 
 INSTANTIATE_THREAD_COUNTS(ParallelFor);
@@ -123,24 +153,64 @@ TEST(WorkerCount, UnusableSettingsFallBackAndAbsurdOnesAreCapped) {
     const std::optional<std::string> previous = outer ? std::optional<std::string>(outer) : std::nullopt;
     unsetenv("KIV_SR_NUM_THREADS");
     const std::size_t processors = worker_count();
-    struct Row {
-        const char* setting;
-        std::size_t expected;
+    const std::pair<const char*, std::size_t> rows[] = {
+        {"3", 3},         {"0", processors},  {"-3", processors},     {"abc", processors}, {"2x", processors},
+        {"", processors}, {"1024", 1024},     {"100000", 1024},       {"99999999999999999999999", 1024},
     };
-    const Row rows[] = {
-        {"3", 3},          {"0", processors},      {"-3", processors},  {"abc", processors},
-        {"2x", processors}, {"", processors},      {"1024", 1024},      {"100000", 1024},
-        {"99999999999999999999999", 1024},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.setting);
-        setenv("KIV_SR_NUM_THREADS", row.setting, 1);
-        EXPECT_EQ(worker_count(), row.expected);
+    for (const auto& [setting, expected] : rows) {
+        setenv("KIV_SR_NUM_THREADS", setting, 1);
+        EXPECT_EQ(worker_count(), expected) << setting;
     }
     if (previous)
         setenv("KIV_SR_NUM_THREADS", previous->c_str(), 1);
     else
         unsetenv("KIV_SR_NUM_THREADS");
+}
+
+TEST(Progress, DurationsBannerSummariesAndOneLineForEachRiseOfThePercentage) {
+    const std::pair<std::int64_t, const char*> durations[] = {
+        {0, "0ns"}, {999, "999ns"}, {1'000, "1µs"}, {1'001, "1.001µs"}, {999'999, "999.999µs"}, {3'000'000, "3ms"},
+        {1'500'000, "1.5ms"}, {481'302'000, "481.302ms"}, {999'999'999, "999.999999ms"}, {1'000'000'000, "1s"},
+        {1'000'000'001, "1.000000001s"}, {2'041'700'000, "2.0417s"}, {3'600'000'000'000, "3600s"}, {-5, "0ns"},
+    };
+    for (const auto& [ns, text] : durations) EXPECT_EQ(duration_text(nanoseconds(ns)), text) << ns;
+    EXPECT_EQ(printed([](Progress& progress) {
+                  progress.banner(2);
+                  progress.level_summary(12, nanoseconds(2'500'000'000), 1000);
+              }),
+              "[KIV-SR] Started search space exploration. Level 1 seeded with 2 primary nodes.\n"
+              "[KIV-SR]   -> Level 12 processed in 2.5s. Retaining top 1000 candidates.\n");
+    struct Row {
+        const char* name;
+        std::vector<std::array<std::size_t, 3>> levels;  // level, total, candidates started
+        std::vector<Line> lines;
+    };
+    std::vector<Line> thousand;
+    for (std::size_t q = 1; q <= 100; ++q) thousand.push_back({7, q, 10 * q, 1000});
+    const Row rows[] = {
+        {"empty level", {{5, 0, 1}}, {}},
+        {"three candidates", {{2, 3, 3}}, {{2, 33, 1, 3}, {2, 66, 2, 3}, {2, 100, 3, 3}}},
+        {"nothing before the tenth of a thousand", {{7, 1000, 9}}, {}},
+        {"a thousand candidates", {{7, 1000, 1000}}, thousand},
+        {"start_level resets the counters", {{2, 2, 2}, {3, 2, 1}}, {{2, 50, 1, 2}, {2, 100, 2, 2}, {3, 50, 1, 2}}},
+        {"surplus candidates", {{2, 2, 4}}, {{2, 50, 1, 2}, {2, 100, 2, 2}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string text = printed([&](Progress& progress) {
+            for (const auto& [level, total, candidates] : row.levels) {
+                progress.start_level(level, total);
+                for (std::size_t i = 0; i < candidates; ++i) progress.candidate_started();
+            }
+            progress.level_evaluated();
+        });
+        // level_evaluated ends the line of a level with candidates only.
+        if (row.levels.back()[1] != 0) {
+            ASSERT_EQ(text.empty() ? ' ' : text.back(), '\n');
+            text.pop_back();
+        }
+        EXPECT_EQ(progress_lines(text), row.lines);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+// Whole searches: refusals, what they print, the front they return, results
+// that depend neither on the worker count nor on other searches running at
+// once, cancellation, and golden outputs of fixed searches.
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "engine/bfs.hpp"
+#include "test_util.hpp"
+
+namespace kiv {
+namespace {
+
+struct Problem {
+    std::vector<std::vector<double>> rows;
+    std::vector<double> targets;
+};
+
+// f at n evenly spaced points of [-2, 2].
+Problem sample(double (*f)(double), std::size_t n = 20) {
+    Problem p;
+    for (std::size_t i = 0; i < n; ++i) {
+        p.rows.push_back({-2.0 + 4.0 * static_cast<double>(i) / static_cast<double>(n - 1)});
+        p.targets.push_back(f(p.rows.back()[0]));
+    }
+    return p;
+}
+
+struct Searched {
+    Outcome<std::vector<SearchResult>> outcome;
+    std::string output;
+    const std::vector<SearchResult>& results() const { return std::get<std::vector<SearchResult>>(outcome); }
+};
+
+Searched search(const Problem& p, const SearchConfig& config, const CancelCheck& cancel = {}) {
+    testing::internal::CaptureStdout();
+    auto outcome = run_bfs(p.rows, p.targets, config, cancel);
+    return {std::move(outcome), testing::internal::GetCapturedStdout()};
+}
+
+SearchConfig config(std::uint64_t max_complexity, std::uint64_t beam_width, double complexity_penalty = 0.1) {
+    return SearchConfig(max_complexity, complexity_penalty, beam_width, 0.0, 0.5);
+}
+
+double cubic(double x) { return x * x * x - 0.5 * x + 0.3 * std::sin(3 * x); }
+
+TEST(Search, RefusesBadInputBeforePrintingAnything) {
+    const char* const kLengths = "Inputs and target vector must be non-empty and equal length.";
+    const std::tuple<Problem, std::uint64_t, const char*> rows[] = {  // problem, max_complexity, message
+        {{{{1.0}, {2.0}, {3.0}}, {1.0, 2.0}}, 3, kLengths},
+        {{}, 3, kLengths},
+        {{{std::vector<double>(256, 1.0)}, {1.0}}, 3,
+         "Inputs have 256 columns; at most 255 input variables are supported."},
+        {sample(cubic), 0, "max_complexity must be at least 1."},
+    };
+    for (const auto& [problem, max_complexity, message] : rows) {
+        SCOPED_TRACE(message);
+        const Searched run = search(problem, config(max_complexity, 10));
+        ASSERT_TRUE(std::holds_alternative<SearchError>(run.outcome));
+        EXPECT_EQ(std::get<SearchError>(run.outcome).kind(), SearchError::Kind::InvalidInput);
+        EXPECT_EQ(std::get<SearchError>(run.outcome).message(), message);
+        EXPECT_EQ(run.output, "");
+    }
+}
+
+// Every front is strictly decreasing in complexity and increasing in error,
+// with finite errors whatever the complexity penalty.
+TEST(Search, SmallSearchesPrintAndReturnTheirFront) {
+    const char* const kBanner = "[KIV-SR] Started search space exploration. Level 1 seeded with 2 primary nodes.\n";
+    struct Row {
+        const char* name;
+        double (*f)(double);
+        SearchConfig config;
+        const char* output;  // the whole output when `whole`, else a part of it
+        bool whole;
+        const char* best = nullptr;  // the formula of the first result, unless null
+        double max_error = kInf;     // of the first result
+    };
+    SearchConfig exhaustive = config(3, 20);
+    exhaustive.exhaustive = true;
+    const auto line = [](double x) { return x; };
+    const auto exp_plus_one = [](double x) { return std::exp(x) + 1.0; };
+    const Row rows[] = {
+        {"an exact leaf stops after level 1", line, config(5, 1000), "", true, "v_{0}"},
+        {"exhaustive", line, exhaustive, "-> Level 3 processed in", false},
+        {"max_complexity 1", [](double x) { return 3.0 * x + 1.0; }, config(1, 1000), kBanner, true, "v_{0}"},
+        {"beam width 0", [](double x) { return std::exp(x); }, config(3, 0), "Retaining top 0 candidates.", false,
+         "Exp(v_{0})"},
+        {"huge limits", [](double x) { return std::sin(x) + x * x; }, config(1'000'000'000, 1ULL << 60), "", false,
+         nullptr, 1e-10},
+        {"largest max_complexity", [](double x) { return std::cos(x); }, config(~std::uint64_t{0}, 50), "", false,
+         "Cos(v_{0})"},
+        {"cubic", cubic, config(5, 100), "", false},
+        {"negative penalty", exp_plus_one, config(3, 50, -0.5), "", false},
+        {"NaN penalty", exp_plus_one, config(3, 50, kNaN), "", false},
+        {"infinite penalty", exp_plus_one, config(3, 50, kInf), "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Searched run = search(sample(row.f), row.config);
+        EXPECT_TRUE(row.whole ? run.output == row.output : run.output.find(row.output) != std::string::npos)
+            << run.output;
+        const auto& results = run.results();
+        ASSERT_FALSE(results.empty());
+        EXPECT_EQ(results.front().formula(), row.best ? row.best : results.front().formula());
+        EXPECT_LE(results.front().error, row.max_error);
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            EXPECT_TRUE(std::isfinite(results[i].error)) << results[i].formula();
+            EXPECT_TRUE(i == 0 || results[i - 1].complexity() > results[i].complexity());
+            EXPECT_TRUE(i == 0 || results[i - 1].error < results[i].error);
+        }
+    }
+}
+
+// Removes the parts of the output that depend on timing.
+std::string without_timing(const std::string& output) {
+    static const std::regex progress("\r  \\[KIV\\][^\r\n]*");
+    static const std::regex duration("processed in [^.]*(\\.[0-9]+)?(s|ms|µs|ns)\\.");
+    return std::regex_replace(std::regex_replace(output, progress, ""), duration, "processed in T.");
+}
+
+void expect_same_results(const std::vector<SearchResult>& actual, const std::vector<SearchResult>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+        EXPECT_EQ(actual[r].formula(), expected[r].formula());
+        EXPECT_EQ(actual[r].error, expected[r].error);
+    }
+}
+
+// Searches share only the worker pool: each caller gets a team of its own.
+TEST(Search, ResultsAndOutputDependNeitherOnTheWorkerCountNorOnSearchesRunningAtOnce) {
+    const Problem problems[] = {sample(cubic, 30), sample([](double x) { return std::exp(0.3 * x) + 1.0; }, 25),
+                                sample([](double x) { return std::sin(2.0 * x) * x; }, 25)};
+    std::vector<Searched> alone;
+    setenv("KIV_SR_NUM_THREADS", "1", 1);
+    for (const Problem& p : problems) alone.push_back(search(p, config(5, 60)));
+    setenv("KIV_SR_NUM_THREADS", "2", 1);
+    const Searched two = search(problems[0], config(5, 60));
+    EXPECT_EQ(without_timing(two.output), without_timing(alone[0].output));
+    expect_same_results(two.results(), alone[0].results());
+    std::vector<std::optional<Outcome<std::vector<SearchResult>>>> together(std::size(problems));
+    testing::internal::CaptureStdout();
+    std::vector<std::thread> callers;
+    for (std::size_t i = 0; i < std::size(problems); ++i)
+        callers.emplace_back([&, i] { together[i] = run_bfs(problems[i].rows, problems[i].targets, config(5, 60)); });
+    for (std::thread& caller : callers) caller.join();
+    testing::internal::GetCapturedStdout();
+    unsetenv("KIV_SR_NUM_THREADS");
+    for (std::size_t i = 0; i < std::size(problems); ++i) {
+        SCOPED_TRACE(i);
+        expect_same_results(std::get<std::vector<SearchResult>>(*together[i]), alone[i].results());
+    }
+}
+
+TEST(Search, CancelCheckStopsTheSearch) {
+    int polls = 0;
+    EXPECT_THROW(search(sample(cubic, 30), config(8, 100), [&] { return ++polls >= 2; }), SearchCancelled);
+    testing::internal::GetCapturedStdout();
+    EXPECT_GE(polls, 2);
+}
+
+// Golden outputs: the returned formulas with their errors bit for bit and the
+// per-level retained counts. Any change to them is a change in results; an
+// optimisation must leave them untouched. KIV_UPDATE_GOLDENS=1 rewrites
+// tests/golden/searches.txt instead of comparing.
+struct GoldenCase {
+    std::string name;
+    std::size_t samples, variables;
+    double (*target)(const std::vector<double>&);
+    SearchConfig config;
+};
+
+std::string run_case(const GoldenCase& c) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> uniform(-3.0, 3.0);
+    std::normal_distribution<double> noise(0.0, 0.05);
+    Problem p;
+    for (std::size_t i = 0; i < c.samples; ++i) {
+        std::vector<double> row(c.variables);
+        for (double& v : row) v = c.samples == 1 ? 0.0 : uniform(rng);
+        p.targets.push_back(c.target(row) + (c.samples > 1 ? noise(rng) : 0.0));
+        p.rows.push_back(std::move(row));
+    }
+    const Searched run = search(p, c.config);
+    std::ostringstream golden;
+    golden << "case " << c.name << "\n";
+    static const std::regex retained("Level ([0-9]+) processed in [^ ]+ Retaining top ([0-9]+) candidates");
+    for (auto it = std::sregex_iterator(run.output.begin(), run.output.end(), retained); it != std::sregex_iterator();
+         ++it)
+        golden << "level " << (*it)[1] << " retained " << (*it)[2] << "\n";
+    for (const SearchResult& r : run.results()) {
+        char error[64];
+        std::snprintf(error, sizeof error, "%a", r.error);
+        golden << "result " << r.complexity() << " " << error << " " << r.formula() << "\n";
+    }
+    return golden.str();
+}
+
+TEST(Golden, FixedSearchesReproduceTheirRecordedResults) {
+    using X = const std::vector<double>&;
+    const auto cubic_of = [](X x) { return cubic(x[0]); };
+    const GoldenCase cases[] = {
+        {"noisy-cubic-n100", 100, 1, cubic_of, SearchConfig(6, 0.1, 100, 0.0, 0.5)},
+        {"noisy-cubic-n1000-alpha", 1000, 1, cubic_of, SearchConfig(5, 0.1, 60, 0.01, 0.5)},
+        {"two-vars", 50, 2, [](X x) { return x[0] * std::exp(-x[1]) + 0.7; }, SearchConfig(7, 0.1, 40, 0.0, 0.5)},
+        {"three-vars", 40, 3, [](X x) { return x[0] * x[1] - std::log(x[2] * x[2] + 1); },
+         SearchConfig(6, 0.1, 30, 0.001, 0.5)},
+        {"one-sample", 1, 1, [](X) { return 3.14159; }, SearchConfig(5, 0.1, 200, 0.0, 0.5)},
+        {"rational", 30, 1, [](X x) { return 1.0 / (1.0 + x[0] * x[0]); }, SearchConfig(8, 0.1, 25, 0.0, 0.5)},
+        {"default-beam", 60, 1, [](X x) { return std::cos(x[0]) * 2.5 + x[0]; }, SearchConfig(5, 0.1, 1000, 0.0, 0.5)},
+    };
+    std::string actual;
+    for (const GoldenCase& c : cases) actual += run_case(c);
+    const std::string file = std::string(KIV_GOLDEN_DIR) + "/searches.txt";
+    if (std::getenv("KIV_UPDATE_GOLDENS")) {
+        std::ofstream(file) << actual;
+        GTEST_SKIP() << "goldens rewritten";
+    }
+    std::ifstream in(file);
+    ASSERT_TRUE(in) << "missing " << file;
+    EXPECT_EQ(actual, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+}  // namespace
+}  // namespace kiv
