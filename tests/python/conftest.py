@@ -24,48 +24,45 @@ def small_searcher(max_complexity=3, beam_width=50, **config):
     return kiv_sr.Searcher(max_complexity=max_complexity, beam_width=beam_width, **config)
 
 
+def found(formulas, search):
+    """The result of `search`, which must have one of `formulas`."""
+    result = search()
+    assert result.formula in formulas
+    return result
+
+
 @pytest.fixture(scope="session")
 def variable_leaves():
     """Results with formula "v_{j}" for j < LEAF_COLUMNS: they read input element j."""
     rows = [[float(10 * i + j + 1) for j in range(LEAF_COLUMNS)] for i in range(4)]
-    leaves = []
-    for j in range(LEAF_COLUMNS):
-        result = small_searcher(max_complexity=1).find_multivariate(rows, [row[j] for row in rows])
-        assert result.formula == f"v_{{{j}}}"
-        leaves.append(result)
-    return leaves
+    searcher = small_searcher(max_complexity=1)
+    return [found([f"v_{{{j}}}"], lambda: searcher.find_multivariate(rows, [r[j] for r in rows]))
+            for j in range(LEAF_COLUMNS)]
 
 
 @pytest.fixture(scope="session")
 def sum_result():
     """The result "Plus(v_{0}, v_{1})", found with error 0."""
-    result = small_searcher().find_multivariate([[1.0, 2.0], [3.0, 4.0], [5.0, 7.0]], [3.0, 7.0, 12.0])
-    assert result.formula == "Plus(v_{0}, v_{1})"
-    return result
+    rows, ys = [[1.0, 2.0], [3.0, 4.0], [5.0, 7.0]], [3.0, 7.0, 12.0]
+    return found(["Plus(v_{0}, v_{1})"], lambda: small_searcher().find_multivariate(rows, ys))
 
 
 @pytest.fixture(scope="session")
 def parameter_result():
     """The parameter leaf "C" at its initial value 0.1 (one sample of 0.1)."""
-    result = small_searcher(max_complexity=1).recognize_constant(0.1)
-    assert result.formula == "C"
-    return result
+    return found(["C"], lambda: small_searcher(max_complexity=1).recognize_constant(0.1))
 
 
 @pytest.fixture(scope="session")
 def offset_result():
     """A sum of v_{0} and a parameter fitted to 0.1."""
     xs = [0.0, 1.0, 2.0, 3.0]
-    result = small_searcher().find_function(xs, [x + 0.1 for x in xs])
-    assert result.formula in ("Plus(C, v_{0})", "Plus(v_{0}, C)")
-    return result
+    return found(["Plus(C, v_{0})", "Plus(v_{0}, C)"], lambda: small_searcher().find_function(xs, [x + 0.1 for x in xs]))
 
 
 def one_operator_result(function, xs, formula):
     """The search result for y = function(x), which must be `formula`."""
-    result = small_searcher(max_complexity=2).find_function(xs, [function(x) for x in xs])
-    assert result.formula == formula
-    return result
+    return found([formula], lambda: small_searcher(max_complexity=2).find_function(xs, [function(x) for x in xs]))
 
 
 @pytest.fixture(scope="session")

@@ -4,9 +4,6 @@ ragged shapes. Every entry point returns a value of its documented type or
 raises one of the documented exceptions; evaluating a batch equals
 evaluating row by row; an array and the equal list give the same results."""
 
-import math
-import os
-
 import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -21,21 +18,16 @@ pytestmark = pytest.mark.filterwarnings("ignore::numpy.exceptions.ComplexWarning
 # Tiny searches: two levels, a few candidates kept, on at most six rows.
 SEARCHER = kiv_sr.Searcher(max_complexity=2, beam_width=8)
 DOCUMENTED = (TypeError, ValueError, OverflowError, kiv_sr.KivDimensionError, kiv_sr.KivComplexityError)
-SETTINGS = settings(
-    max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]
-)
+SETTINGS = settings(max_examples=100, deadline=None,
+                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 
 
 @pytest.fixture(scope="module", autouse=True)
 def one_worker():
     """Tiny searches run faster on the calling thread alone than handed to a pool."""
-    previous = os.environ.get("KIV_SR_NUM_THREADS")
-    os.environ["KIV_SR_NUM_THREADS"] = "1"
-    yield
-    if previous is None:
-        del os.environ["KIV_SR_NUM_THREADS"]
-    else:
-        os.environ["KIV_SR_NUM_THREADS"] = previous
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setenv("KIV_SR_NUM_THREADS", "1")
+        yield
 
 
 class Refusing:
@@ -44,76 +36,59 @@ class Refusing:
     def __float__(self):
         raise ZeroDivisionError("no value")
 
-    def __index__(self):
-        raise ZeroDivisionError("no value")
+    __index__ = __float__
 
-
-# --- strategies ---------------------------------------------------------------------
 
 FLOATS = st.floats(allow_nan=True, allow_infinity=True)
 NUMBERS = st.one_of(FLOATS, st.integers(-(2**70), 2**70), st.booleans())
-JUNK = st.one_of(
-    st.none(),
-    st.text(max_size=3),
-    st.binary(max_size=3),
-    st.complex_numbers(max_magnitude=10.0),
-    st.builds(Refusing),
-    st.builds(object),
-    st.dictionaries(st.integers(0, 3), FLOATS, max_size=2),
-)
+JUNK = st.one_of(st.none(), st.text(max_size=3), st.binary(max_size=3), st.complex_numbers(max_magnitude=10.0),
+                 st.builds(Refusing), st.builds(object), st.dictionaries(st.integers(0, 3), FLOATS, max_size=2))
 SCALARS = st.one_of(NUMBERS, NUMBERS, JUNK)
-NESTED = st.recursive(
-    SCALARS, lambda inner: st.one_of(st.lists(inner, max_size=5), st.tuples(inner, inner)), max_leaves=16
-)
-
+NESTED = st.recursive(SCALARS, lambda inner: st.one_of(st.lists(inner, max_size=5), st.tuples(inner, inner)),
+                      max_leaves=16)
 NUMERIC_DTYPES = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4", "f8", ">f8", "<f8", ">f4", ">i8"]
 OTHER_DTYPES = ["c8", "c16", "U3", "S3", "M8[D]", "m8[s]"]
-LAYOUTS = ["C", "F", "strided", "reversed", "transposed", "unaligned"]
-
-
-def lay_out(array, layout):
-    """The same shape and dtype in another memory layout (values may move)."""
-    if array.ndim == 0:  # indexing a 0-d array with () gives a scalar
-        return array
-    if layout == "F":
-        return np.asfortranarray(array)
-    if layout == "strided":
-        spread = np.empty(tuple(2 * n for n in array.shape), dtype=array.dtype)
-        view = spread[tuple(slice(None, None, 2) for _ in array.shape)]
-        view[...] = array
-        return view
-    if layout == "reversed":
-        return array[tuple(slice(None, None, -1) for _ in array.shape)]
-    if layout == "transposed":
-        return array.T
-    if layout == "unaligned" and array.dtype.itemsize > 1 and array.dtype.kind != "O":
-        buffer = np.zeros(array.nbytes + 1, dtype=np.uint8)
-        view = buffer[1:].view(array.dtype).reshape(array.shape)
-        view[...] = array
-        return view
-    return array
 
 
 @st.composite
 def arrays(draw, dtypes, min_dims=0, max_dims=3, max_side=4):
+    """Arrays in every memory layout: C, Fortran, strided, reversed, transposed, unaligned."""
     dtype = np.dtype(draw(st.sampled_from(dtypes)))
     shape = draw(hnp.array_shapes(min_dims=min_dims, max_dims=max_dims, min_side=0, max_side=max_side))
     array = draw(hnp.arrays(dtype, shape))
-    return lay_out(array, draw(st.sampled_from(LAYOUTS)))
+    layout = draw(st.sampled_from(["C", "F", "strided", "reversed", "transposed", "unaligned"]))
+    if array.ndim == 0 or layout == "C":  # indexing a 0-d array with () gives a scalar
+        return array
+    if layout == "F":
+        return np.asfortranarray(array)
+    if layout == "reversed":
+        return array[(slice(None, None, -1),) * array.ndim]
+    if layout == "transposed":
+        return array.T
+    if layout == "strided":
+        view = np.empty(tuple(2 * n for n in array.shape), dtype=dtype)[(slice(None, None, 2),) * array.ndim]
+    else:
+        view = np.zeros(array.nbytes + 1, dtype=np.uint8)[1:].view(dtype).reshape(array.shape)
+    view[...] = array
+    return view
 
 
 ANY_ARRAY = arrays(NUMERIC_DTYPES + OTHER_DTYPES)
 OBJECT_ARRAY = hnp.arrays(np.dtype("O"), hnp.array_shapes(min_dims=1, max_dims=2, max_side=3), elements=SCALARS)
 ANYTHING = st.one_of(NESTED, ANY_ARRAY, OBJECT_ARRAY)
-
 # Convertible inputs: ragged lists of numbers, or numeric arrays.
-ROW_LISTS = st.lists(st.lists(NUMBERS, max_size=4), max_size=6)
-MATRICES = st.one_of(ROW_LISTS, arrays(NUMERIC_DTYPES, min_dims=2, max_dims=2, max_side=6))
+MATRICES = st.one_of(st.lists(st.lists(NUMBERS, max_size=4), max_size=6),
+                     arrays(NUMERIC_DTYPES, min_dims=2, max_dims=2, max_side=6))
 VECTORS = st.one_of(st.lists(NUMBERS, max_size=6), arrays(NUMERIC_DTYPES, min_dims=1, max_dims=1, max_side=6))
 
 
 def same_floats(a, b):
-    return len(a) == len(b) and all(x == y or (math.isnan(x) and math.isnan(y)) for x, y in zip(a, b))
+    return np.array_equal(np.array(a, dtype=float), np.array(b, dtype=float), equal_nan=True)
+
+
+def strided_float64_vector(value):
+    return isinstance(value, np.ndarray) and value.ndim == 1 and value.dtype == np.float64 and not (
+        value.flags.c_contiguous or value.flags.f_contiguous)
 
 
 def outcome(call):
@@ -122,17 +97,12 @@ def outcome(call):
         value = call()
     except DOCUMENTED as error:
         return ("error", type(error), str(error))
-    if isinstance(value, list):
-        return ("value", [repr(v) for v in value])
-    return ("value", repr(value))
+    return ("value", [repr(v) for v in value] if isinstance(value, list) else repr(value))
 
 
 @pytest.fixture(scope="module")
 def results(sum_result, offset_result, log_result, variable_leaves):
     return [sum_result, offset_result, log_result, variable_leaves[3]]
-
-
-# --- every entry point returns or raises a documented error --------------------------
 
 
 @SETTINGS
@@ -162,60 +132,30 @@ def test_every_entry_point_returns_or_raises_a_documented_error(results, first, 
             assert all(type(v) is float for v in value)
 
 
-# --- evaluation ---------------------------------------------------------------------
-
-
 @SETTINGS
-@given(matrix=MATRICES)
-def test_eval_batch_equals_eval_row_by_row(results, matrix):
+@given(matrix=MATRICES, vector=VECTORS)
+def test_evaluation_row_by_row_and_of_arrays_and_equal_lists_agree(results, matrix, vector):
+    listed = matrix.tolist() if isinstance(matrix, np.ndarray) else matrix
     for result in results:
         batch = result.eval_batch(matrix)
-        assert same_floats(result.predict(matrix), batch)
-        assert same_floats(batch, [result.eval(list(row)) for row in matrix])
-
-
-@SETTINGS
-@given(array=arrays(NUMERIC_DTYPES, min_dims=1, max_dims=2, max_side=6))
-def test_an_array_and_the_equal_list_evaluate_alike(results, array):
-    listed = array.tolist()
-    for result in results:
-        if array.ndim == 2:
-            assert same_floats(result.eval_batch(array), result.eval_batch(listed))
-        elif array.dtype == np.float64 and not (array.flags.c_contiguous or array.flags.f_contiguous):
+        assert same_floats(batch, result.predict(listed))
+        assert same_floats(batch, [result.eval(list(row)) for row in listed])
+        if strided_float64_vector(vector):
             with pytest.raises(ValueError, match="^Input must be a float or a 1D list/array$"):
-                result.eval(array)
+                result.eval(vector)
         else:
-            assert same_floats([result.eval(array)], [result.eval(listed)])
+            listed_vector = vector.tolist() if isinstance(vector, np.ndarray) else vector
+            assert same_floats([result.eval(vector)], [result.eval(listed_vector)])
 
 
-# --- searches -----------------------------------------------------------------------
-
-
-@settings(SETTINGS, max_examples=60)
-@given(inputs=MATRICES, ys=VECTORS)
-def test_an_array_and_the_equal_list_search_alike(inputs, ys):
-    listed_inputs = inputs.tolist() if isinstance(inputs, np.ndarray) else inputs
-    listed_ys = ys.tolist() if isinstance(ys, np.ndarray) else ys
-    strided_float64 = (
-        isinstance(ys, np.ndarray) and ys.dtype == np.float64 and not (ys.flags.c_contiguous or ys.flags.f_contiguous)
-    )
-    from_arrays = outcome(lambda: SEARCHER.find_candidates(inputs, ys))
-    if strided_float64:
+@pytest.mark.parametrize("method, first", [("find_function", VECTORS), ("find_candidates", MATRICES)])
+@settings(SETTINGS, max_examples=40)
+@given(data=st.data(), ys=VECTORS)
+def test_an_array_and_the_equal_list_search_alike(method, first, data, ys):
+    inputs, search = data.draw(first), getattr(SEARCHER, method)
+    from_arrays = outcome(lambda: search(inputs, ys))
+    if strided_float64_vector(inputs) or strided_float64_vector(ys):
         assert from_arrays == ("error", TypeError, "The given array is not contiguous")
     else:
-        assert from_arrays == outcome(lambda: SEARCHER.find_candidates(listed_inputs, listed_ys))
-
-
-@settings(SETTINGS, max_examples=60)
-@given(xs=VECTORS, ys=VECTORS)
-def test_find_function_on_arrays_and_lists_alike(xs, ys):
-    listed = [v.tolist() if isinstance(v, np.ndarray) else v for v in (xs, ys)]
-    refused = [
-        isinstance(v, np.ndarray) and v.dtype == np.float64 and not (v.flags.c_contiguous or v.flags.f_contiguous)
-        for v in (xs, ys)
-    ]
-    from_arrays = outcome(lambda: SEARCHER.find_function(xs, ys))
-    if any(refused):
-        assert from_arrays == ("error", TypeError, "The given array is not contiguous")
-    else:
-        assert from_arrays == outcome(lambda: SEARCHER.find_function(*listed))
+        listed = [v.tolist() if isinstance(v, np.ndarray) else v for v in (inputs, ys)]
+        assert from_arrays == outcome(lambda: search(*listed))
