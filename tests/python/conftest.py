@@ -57,7 +57,8 @@ def parameter_result():
 def offset_result():
     """A sum of v_{0} and a parameter fitted to 0.1."""
     xs = [0.0, 1.0, 2.0, 3.0]
-    return found(["Plus(C, v_{0})", "Plus(v_{0}, C)"], lambda: small_searcher().find_function(xs, [x + 0.1 for x in xs]))
+    ys = [x + 0.1 for x in xs]
+    return found(["Plus(C, v_{0})", "Plus(v_{0}, C)"], lambda: small_searcher().find_function(xs, ys))
 
 
 def one_operator_result(function, xs, formula):

@@ -22,7 +22,8 @@ def matrix_seen(leaves, argument):
 
 
 def same(actual, expected):
-    return np.array_equal(np.array(actual, dtype=float), np.array(expected, dtype=float), equal_nan=True)
+    """Equal bit for bit (so -0.0 differs from 0.0, and NaN equals NaN)."""
+    return np.array_equal(np.array(actual, dtype=float).view(np.int64), np.array(expected, dtype=float).view(np.int64))
 
 
 class Floaty:
@@ -44,31 +45,22 @@ class Indexy:
         (b"\x01\x02", [1.0, 2.0]),
         ([np.float32(0.5), np.int64(3), Floaty(), Indexy()], [0.5, 3.0, 4.5, 7.0]),
         ([math.nan, math.inf, -0.0], [math.nan, math.inf, -0.0]),
-        (np.array([1.0, 2.0, 3.0]), [1.0, 2.0, 3.0]),
+        (np.array([0.1, -0.0, 5e-324, 1.7976931348623157e308]), [0.1, -0.0, 5e-324, 1.7976931348623157e308]),
         (np.array([1, 2, 3], dtype=np.int32), [1.0, 2.0, 3.0]),
         (np.arange(3, dtype=np.float32)[::-1], [2.0, 1.0, 0.0]),
         (np.array([1.5, 2.5], dtype=">f8"), [1.5, 2.5]),
         (np.arange(10.0)[2:5], [2.0, 3.0, 4.0]),
         (np.ma.masked_array([1.0, 2.0], mask=[True, False]), [1.0, 2.0]),
     ],
-    ids=["mixed list", "tuple", "range", "bytes", "number protocols", "non-finite", "float64", "int32",
-         "reversed float32", "big-endian float64", "sliced float64",
-         "masked float64"],
 )
 def test_vector_values(variable_leaves, argument, expected):
     assert same(vector_seen(variable_leaves, argument, len(expected)), expected)
 
 
-def test_vector_values_are_copied_bit_for_bit(variable_leaves):
-    values = np.array([0.1, -0.0, 5e-324, 1.7976931348623157e308])
-    seen = vector_seen(variable_leaves, values, 4)
-    assert np.array_equal(np.array(seen).view(np.int64), values.view(np.int64))
-
-
 @pytest.mark.parametrize(
     "argument, expected",
     [
-        ([[1.0, 2.0], [3.0]], [[1.0, 2.0], [3.0]]),
+        ([[1.0, 2.0], [3.0]], [[1.0, 2.0], [3.0]]),  # ragged
         (((1, True), (2, 3)), [[1.0, 1.0], [2.0, 3.0]]),
         ([np.array([1, 2], dtype=np.int8), range(3), b"\x05"], [[1.0, 2.0], [0.0, 1.0, 2.0], [5.0]]),
         ([[], [1.0]], [[], [1.0]]),
@@ -83,8 +75,6 @@ def test_vector_values_are_copied_bit_for_bit(variable_leaves):
         (np.zeros((2, 0)), [[], []]),
         ([], []),
     ],
-    ids=["ragged lists", "tuples", "mixed rows", "empty row", "int array", "float64", "fortran", "transposed",
-         "reversed rows", "strided both ways", "one column", "no rows", "no columns", "empty"],
 )
 def test_matrix_rows(variable_leaves, argument, expected):
     padded = [[float(v) for v in row] + [math.nan] * (LEAF_COLUMNS - len(row)) for row in expected]

@@ -4,6 +4,7 @@ blocks and the resident memory of the process stay flat."""
 
 import os
 import sys
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -11,48 +12,36 @@ import pytest
 import kiv_sr
 from conftest import UNDER_ADDRESS_SANITIZER
 
-CALLS = 1000
-WARM_UP = 100
+CALLS, WARM_UP = 1000, 100
 # Live Python memory blocks the calls may add in total (a handful, measured);
 # a leaked object per call adds CALLS.
 BLOCK_SLACK = 100
-# Resident memory the calls may add after warm-up (at most a page, measured).
-# A leaked copy of one of the inputs per call costs several times this.
+# Resident memory the calls may add after warm-up (at most a page, measured);
+# a leaked copy of one of the inputs per call costs several times this.
 RSS_SLACK = 1024 * 1024
 ROWS = 400
 
 
-class Inputs:
-    """The arguments of the calls below, built once."""
-
-    def __init__(self):
-        rng = np.random.default_rng(11)
-        self.rows_array = rng.uniform(0.5, 2.0, size=(ROWS, 2))
-        self.rows_list = self.rows_array.tolist()
-        self.rows_fortran = np.asfortranarray(self.rows_array)
-        self.rows_strided = rng.uniform(0.5, 2.0, size=(2 * ROWS, 3))[::2, ::-2]
-        self.rows_ragged = [row[: 1 + i % 2] for i, row in enumerate(self.rows_list)]
-        self.rows_float32 = self.rows_array.astype(np.float32)
-        self.xs_array = self.rows_array[:, 0].copy()
-        self.xs_list = self.xs_array.tolist()
-        self.xs_int32 = np.arange(ROWS, dtype=np.int32)
-        self.noise_rows = [[x] for x in rng.uniform(-1.0, 1.0, 8)]
-        self.noise = rng.standard_normal(8).tolist()
-        self.wide_rows = [[1.0] * 256] * 4
-        self.bad_vector = self.xs_list[:-1] + ["x"]
-        self.bad_matrix = self.rows_list[:-1] + [[1.0, None]]
-        self.point_list, self.point_array = [1.5, 2.5], np.array([1.5, 2.5])
-        self.text = "not a number"
-        self.tiny = kiv_sr.Searcher(max_complexity=1, beam_width=10)
-        self.small = kiv_sr.Searcher(max_complexity=2, beam_width=3)
-        self.result = self.tiny.find_multivariate(self.rows_list, self.xs_list)
-        self.with_constant = self.small.find_function([0.0, 1.0, 2.0], [0.5, 1.5, 2.5])
-
-    def watched(self):
-        return list(vars(self).values())
+@pytest.fixture(scope="module")
+def k():
+    """The arguments of the calls below, built once; their reference counts are watched."""
+    rng = np.random.default_rng(11)
+    rows = rng.uniform(0.5, 2.0, size=(ROWS, 2))
+    xs = rows[:, 0].copy()
+    tiny, small = kiv_sr.Searcher(max_complexity=1, beam_width=10), kiv_sr.Searcher(max_complexity=2, beam_width=3)
+    return SimpleNamespace(
+        rows=rows, rows_list=rows.tolist(), rows_fortran=np.asfortranarray(rows), rows_float32=rows.astype(np.float32),
+        rows_strided=rng.uniform(0.5, 2.0, size=(2 * ROWS, 3))[::2, ::-2],
+        rows_ragged=[row[: 1 + i % 2] for i, row in enumerate(rows.tolist())],
+        xs=xs, xs_list=xs.tolist(), xs_int32=np.arange(ROWS, dtype=np.int32), nans=[np.nan] * ROWS,
+        noise_rows=rng.uniform(-1.0, 1.0, (8, 1)).tolist(), noise=rng.standard_normal(8).tolist(),
+        wide_rows=[[1.0] * 256] * 4, bad_vector=xs.tolist()[:-1] + ["x"],
+        bad_matrix=rows.tolist()[:-1] + [[1.0, None]],
+        point=[1.5, 2.5], point_array=np.array([1.5, 2.5]), text="not a number", tiny=tiny, small=small,
+        result=tiny.find_multivariate(rows.tolist(), xs), with_constant=small.find_function([0, 1, 2], [0.5, 1.5, 2.5]))
 
 
-def properties(k):
+def readers(k):
     r, s = k.with_constant, k.tiny
     return (r.to_latex(), r.to_python(), repr(r), r.formula, r.error, r.complexity, s.max_complexity, s.beam_width,
             s.complexity_penalty, s.alpha, s.l1_ratio, kiv_sr.Searcher(3, 0.1, 50, 0.0, 0.5))
@@ -62,40 +51,33 @@ def properties(k):
 CASES = {
     "searches": lambda k: [
         lambda: k.tiny.find_function(k.xs_list, k.xs_list), lambda: k.tiny.find_multivariate(k.rows_list, k.xs_list),
-        lambda: k.tiny.find_function(k.xs_array, k.xs_int32, 0.5, 0.25), lambda: k.tiny.fit(k.rows_fortran, k.xs_array),
-        lambda: k.tiny.find_candidates(k.rows_strided, k.xs_array), lambda: k.tiny.fit(k.rows_float32, k.xs_list),
+        lambda: k.tiny.find_function(k.xs, k.xs_int32, 0.5, 0.25), lambda: k.tiny.fit(k.rows_fortran, k.xs),
+        lambda: k.tiny.find_candidates(k.rows_strided, k.xs), lambda: k.tiny.fit(k.rows_float32, k.xs_list),
         lambda: k.small.find_candidates(k.noise_rows, k.noise), lambda: k.small.recognize_constant(0.75, alpha=0.1),
     ],
     "evaluation": lambda k: [
-        lambda: k.result.eval(1.5), lambda: k.result.eval(k.point_list), lambda: k.result.eval(k.point_array),
+        lambda: k.result.eval(1.5), lambda: k.result.eval(k.point), lambda: k.result.eval(k.point_array),
         lambda: k.result.eval_batch(k.rows_list), lambda: k.result.eval_batch(k.rows_ragged),
-        lambda: k.result.predict(k.rows_strided), lambda: k.result.eval_batch(k.rows_array), lambda: properties(k),
+        lambda: k.result.predict(k.rows_strided), lambda: k.result.eval_batch(k.rows), lambda: readers(k),
     ],
     "search errors": lambda k: [
         lambda: k.tiny.find_function(k.xs_list, k.xs_list[:-1]), lambda: k.tiny.find_multivariate([], []),
-        lambda: k.tiny.find_function(k.xs_list, [float("nan")] * ROWS),
+        lambda: k.tiny.find_function(k.xs_list, k.nans), lambda: k.tiny.find_multivariate(k.wide_rows, k.xs[:4]),
         lambda: kiv_sr.Searcher(max_complexity=0).find_function(k.xs_list, k.xs_list),
-        lambda: k.tiny.find_multivariate(k.wide_rows, k.xs_list[:4]),
         lambda: k.tiny.find_multivariate(np.empty((2**59, 0)), k.xs_list),  # internal error
     ],
     "argument errors": lambda k: [
-        lambda: k.tiny.find_function(k.xs_array[::-1], k.xs_list), lambda: k.tiny.find_function(k.xs_list, k.bad_vector),
+        lambda: k.tiny.find_function(k.xs[::-1], k.xs_list), lambda: k.tiny.find_function(k.xs_list, k.bad_vector),
         lambda: k.tiny.find_multivariate(k.bad_matrix, k.xs_list), lambda: k.tiny.recognize_constant(k.text),
         lambda: k.tiny.find_function(k.xs_list, k.xs_list, alpha=k.text), lambda: k.tiny.find_function(k.xs_list),
         lambda: k.tiny.fit(k.rows_list, k.xs_list, bogus=k.text), lambda: kiv_sr.Searcher(max_complexity=-1),
-        lambda: kiv_sr.Searcher(beam_width=k.text), lambda: k.result.eval(k.text),
-        lambda: k.result.eval(k.rows_list), lambda: k.result.eval_batch(k.xs_list),
-        lambda: kiv_sr.SearchResult(), lambda: setattr(k.tiny, "alpha", 1.0),
+        lambda: kiv_sr.Searcher(beam_width=k.text), lambda: k.result.eval(k.text), lambda: k.result.eval(k.rows_list),
+        lambda: k.result.eval_batch(k.xs_list), lambda: kiv_sr.SearchResult(), lambda: setattr(k.tiny, "alpha", 1.0),
     ],
     "memory error": lambda k: [lambda: k.tiny.find_multivariate(np.empty((2**40, 0)), k.xs_list)],
 }
 EXPECTED = (TypeError, ValueError, OverflowError, AttributeError, MemoryError, kiv_sr.KivDimensionError,
             kiv_sr.KivComplexityError)
-
-
-@pytest.fixture(scope="module")
-def inputs():
-    return Inputs()
 
 
 def call_repeatedly(calls, times):
@@ -116,22 +98,19 @@ def resident_bytes():
 
 
 @pytest.mark.parametrize("name", CASES)
-def test_repeated_calls_leak_nothing(name, inputs, capfd, monkeypatch):
+def test_repeated_calls_leak_nothing(name, k, capfd, monkeypatch):
     if name == "memory error" and UNDER_ADDRESS_SANITIZER:
         pytest.skip("AddressSanitizer aborts on a failed allocation")
     # One worker: on a busy machine, handing tiny levels to other threads
     # costs far more than the work, and what is allocated per worker is
     # released the same way for any number of them.
     monkeypatch.setenv("KIV_SR_NUM_THREADS", "1")
-    calls = CASES[name](inputs)
+    calls = CASES[name](k)
     call_repeatedly(calls, WARM_UP)
-    watched = inputs.watched()
-    refcounts = [sys.getrefcount(o) for o in watched]
-    blocks = sys.getallocatedblocks()
-    rss = resident_bytes()
+    watched = list(vars(k).values())
+    refcounts, blocks, rss = [sys.getrefcount(o) for o in watched], sys.getallocatedblocks(), resident_bytes()
     call_repeatedly(calls, CALLS)
-    rss_growth = resident_bytes() - rss
-    block_growth = sys.getallocatedblocks() - blocks
+    rss_growth, block_growth = resident_bytes() - rss, sys.getallocatedblocks() - blocks
     capfd.readouterr()
     assert [sys.getrefcount(o) for o in watched] == refcounts
     assert block_growth < BLOCK_SLACK

@@ -1,0 +1,183 @@
+"""Searcher and SearchResult through their Python methods: construction and
+read-only configuration, the requests as composed from one search, printed
+form, evaluation of points and batches, rendering, and hostile settings and
+sizes, which end in finite errors rather than a crash or a hang."""
+
+import gc
+import math
+
+import numpy as np
+import pytest
+
+import kiv_sr
+from conftest import small_searcher
+
+PROPERTIES = ("max_complexity", "complexity_penalty", "beam_width", "alpha", "l1_ratio")
+
+
+def config_of(searcher):
+    return tuple(getattr(searcher, name) for name in PROPERTIES)
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, expected",
+    [
+        ((), {}, (10, 0.1, 1000, 0.0, 0.5)),
+        ((3, 0.0, 50), {}, (3, 0.0, 50, 0.0, 0.5)),
+        ((), {"l1_ratio": 0.9, "beam_width": 7}, (10, 0.1, 7, 0.0, 0.9)),
+        ((5, 1, 6, 2, True), {}, (5, 1.0, 6, 2.0, 1.0)),
+        ((np.int8(4),), {"alpha": np.float32(0.25), "beam_width": 2**64 - 1}, (4, 0.1, 2**64 - 1, 0.25, 0.5)),
+        ((0, -1.5, 0, math.inf, -math.inf), {}, (0, -1.5, 0, math.inf, -math.inf)),
+    ],
+)
+def test_arguments_are_stored_unchanged_and_read_only(args, kwargs, expected):
+    searcher = kiv_sr.Searcher(*args, **kwargs)
+    assert config_of(searcher) == expected
+    assert [type(v) for v in config_of(searcher)] == [int, float, int, float, float]
+    for name in PROPERTIES:
+        for change in (lambda: setattr(searcher, name, 1), lambda: delattr(searcher, name)):
+            with pytest.raises(AttributeError):
+                change()
+    assert config_of(searcher) == expected
+    assert math.isnan(kiv_sr.Searcher(l1_ratio=math.nan).l1_ratio)
+
+
+def test_every_request_is_the_best_of_one_front():
+    xs = np.linspace(0.5, 2.0, 12)
+    ys = np.sqrt(xs) * 1.5 + 0.02 * np.cos(7 * xs)
+    searcher = small_searcher(max_complexity=4)
+    front = searcher.find_candidates(xs.reshape(-1, 1), ys)
+    assert type(front) is list and len(front) > 1
+    assert [c.complexity for c in front] == sorted((c.complexity for c in front), reverse=True)
+    best = repr(front[0])
+    assert best == repr(searcher.find_function(xs, ys)) == repr(searcher.find_function(xs.tolist(), ys.tolist()))
+    assert best == repr(searcher.find_multivariate(xs.reshape(-1, 1), ys)) == repr(searcher.fit(xs[:, None], ys))
+    constant = small_searcher().recognize_constant(3.14159)  # one sample whose input is 0
+    assert constant.eval(0.0) == pytest.approx(3.14159, abs=1e-9)
+    assert repr(constant) == repr(small_searcher().find_multivariate([[0.0]], [3.14159]))
+
+
+def test_per_call_overrides_act_like_configuration_and_leave_the_searcher_alone():
+    xs, ys = [1.0, 2.0, 3.0, 4.0], [4.0, 5.5, 7.0, 8.5]
+    searcher = small_searcher()
+    before = config_of(searcher)
+    overridden = searcher.find_function(xs, ys, 0.01, 0.9)
+    with pytest.raises(TypeError):
+        searcher.find_function(xs, ys, alpha=3.0, l1_ratio="x")
+    assert config_of(searcher) == before
+    assert repr(overridden) == repr(small_searcher(alpha=0.01, l1_ratio=0.9).find_function(xs, ys))
+    assert repr(overridden) == repr(searcher.find_function(xs, ys, l1_ratio=0.9, alpha=0.01))
+    assert repr(searcher.find_function(xs, ys, alpha=None, l1_ratio=None)) == repr(searcher.find_function(xs, ys))
+    # The penalty on the fitted constants is part of the error only with alpha.
+    assert searcher.find_function(xs, ys).error < overridden.error
+    only_l1 = small_searcher(alpha=0.01)
+    assert only_l1.find_function(xs, ys, l1_ratio=0.9).error != only_l1.find_function(xs, ys).error
+    constant = small_searcher(alpha=0.5)
+    assert constant.recognize_constant(2.0, alpha=0.0).error < constant.recognize_constant(2.0).error
+
+
+def test_properties_and_printed_form(sum_result):
+    assert (sum_result.formula, sum_result.error, sum_result.complexity) == ("Plus(v_{0}, v_{1})", 0.0, 3)
+    assert (type(sum_result.error), type(sum_result.complexity)) == (float, int)
+    assert repr(sum_result) == str(sum_result) == (
+        "SearchResult(formula='Plus(v_{0}, v_{1})', error=0.000000e0, complexity=3)")
+    inexact = small_searcher(max_complexity=1).find_function([1.0, 2.0], [1.5, 3.0])
+    assert repr(inexact) == "SearchResult(formula='v_{0}', error=6.250000e-1, complexity=1)"  # (0.5² + 1²) / 2
+
+
+# (result fixture, argument of eval, value; NaN where the formula has no value)
+EVALS = [
+    ("offset_result", 2, 2.1),
+    ("offset_result", True, 1.1),
+    ("offset_result", np.float32(-1.0), -0.9),
+    ("offset_result", np.array(2.0), 2.1),
+    ("sum_result", (1, 2), 3.0),
+    ("sum_result", np.array([1.0, 2.0]), 3.0),
+    ("sum_result", np.array([1, 2], dtype=np.int8), 3.0),
+    ("sum_result", [1.0], math.nan),
+    ("sine_result", [0.5, 2.0, 3.0], math.sin(0.5)),
+    ("sine_result", [], math.nan),
+    ("sine_result", math.inf, math.nan),
+    ("log_result", 0.0, math.nan),
+    ("log_result", -1.0, 0.0),  # the real part of the complex logarithm
+]
+
+
+@pytest.mark.parametrize("fixture, argument, expected", EVALS)
+def test_eval(request, fixture, argument, expected):
+    value = request.getfixturevalue(fixture).eval(argument)
+    assert type(value) is float
+    assert value == pytest.approx(expected, rel=1e-12, nan_ok=True)
+
+
+def test_eval_batch_and_predict_evaluate_each_row(sum_result, log_result):
+    for method in (sum_result.eval_batch, sum_result.predict):
+        assert method([[1.0, 2.0], [3.0, 4.0]]) == method(np.array([[1.0, 2.0], [3.0, 4.0]])) == [3.0, 7.0]
+        assert method([]) == []
+    ragged = sum_result.eval_batch([[1.0, 2.0], [3.0]])
+    assert ragged[0] == 3.0 and math.isnan(ragged[1])
+    rows = [list(np.random.default_rng(i).uniform(-2.0, 2.0, size=i % 4)) for i in range(20)]
+    for result in (log_result, sum_result):
+        batch = result.eval_batch(rows)
+        assert len(batch) == len(rows) and all(type(v) is float for v in batch)
+        assert np.array_equal(batch, [result.eval(row) for row in rows], equal_nan=True)
+
+
+@pytest.mark.parametrize("fixture, latex, python", [("sum_result", "v_{0} + v_{1}", "(v_{0})+(v_{1})"),
+                                                     ("sine_result", "\\sin(v_{0})", "np.sin(v_{0})"),
+                                                     ("parameter_result", "0.1000", "0.1000")])
+def test_rendering(request, fixture, latex, python):
+    result = request.getfixturevalue(fixture)
+    assert (result.to_latex(), result.to_python()) == (latex, python)
+
+
+def test_results_outlive_their_searcher_and_list():
+    searcher = small_searcher()
+    candidates = searcher.find_candidates([[1.0, 2.0], [3.0, 4.0], [5.0, 7.0]], [3.0, 7.0, 12.0])
+    best = candidates[0]
+    del searcher, candidates
+    gc.collect()
+    assert best.eval([2.0, 3.0]) == 5.0 and best.to_latex() == "v_{0} + v_{1}"
+
+
+XS = np.linspace(0.5, 3.0, 20)
+SQUARE_PLUS_ONE = XS**2 + 1.0  # needs four tokens: no exact fit below complexity 4
+
+
+@pytest.mark.parametrize(
+    "config, overrides",
+    [
+        ({"beam_width": 0}, {}),
+        ({"beam_width": 1}, {}),
+        ({"beam_width": 10**15}, {}),
+        ({"complexity_penalty": math.nan}, {}),
+        ({"complexity_penalty": -math.inf}, {}),
+        ({"complexity_penalty": -0.5}, {}),  # a zero factor at level 2
+        ({"complexity_penalty": -1e300}, {}),
+        ({"alpha": -1e308}, {}),  # rewards large constants without bound
+        ({"alpha": 1.0, "l1_ratio": -1.0}, {}),
+        ({}, {"alpha": -1e300, "l1_ratio": 2.0}),
+    ],
+)
+def test_hostile_settings_leave_a_front_of_finite_errors(config, overrides, capfd):
+    front = small_searcher(**config).find_candidates(XS.reshape(-1, 1), SQUARE_PLUS_ONE, **overrides)
+    complexities, errors = [c.complexity for c in front], [c.error for c in front]
+    assert front and all(math.isfinite(e) for e in errors)
+    assert all(a > b for a, b in zip(complexities, complexities[1:]))
+    assert all(a < b for a, b in zip(errors, errors[1:]))
+    capfd.readouterr()
+
+
+def test_extreme_sizes():
+    largest = small_searcher(max_complexity=2**64 - 1)  # stops at the first exact level
+    assert (largest.find_function(XS, 2.0 * XS).formula, largest.max_complexity) == ("Plus(v_{0}, v_{0})", 2**64 - 1)
+    inputs = np.random.default_rng(7).random((10, 255))
+    widest = small_searcher(max_complexity=2).find_multivariate(inputs, inputs[:, 254].copy() ** 2)
+    assert (widest.formula, widest.error) == ("Square(v_{254})", 0.0)
+    # Columns beyond the first row's are never read; a row without columns
+    # leaves only formulas without variables.
+    assert small_searcher(max_complexity=1).find_multivariate([[1.0], [2.0] * 300, [3.0]], [1, 2, 3]).formula == "v_{0}"
+    no_columns = small_searcher(max_complexity=2).find_multivariate([[], [1.0, 2.0]], [4.0, 4.0])
+    assert no_columns.error <= 1e-10 and no_columns.eval([]) == pytest.approx(4.0)
+    single = small_searcher().find_function([2.0], [5.0])
+    assert single.error <= 1e-10 and single.eval(2.0) == pytest.approx(5.0)
