@@ -1,10 +1,10 @@
 // The parts of a search level: scoring, deduplication, expansion, ranking
 // and retention, and the Pareto front with its final refinement.
-#include <algorithm>
 #include <memory>
 #include <random>
 #include <set>
 #include <tuple>
+#include <utility>
 
 #include "engine/expansion.hpp"
 #include "engine/optimizer.hpp"
@@ -17,13 +17,14 @@
 namespace kiv {
 namespace {
 
-// The mean squared error over the rows plus the penalty of the Real values and
-// Param real parts (not of Const values); infinite where a row has no acceptable value.
+using Rows = std::vector<std::vector<double>>;
+
+// The mean squared error plus the penalty of the Real values and Param real
+// parts (not of Const values); infinite where a row has no acceptable value.
 TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableValue) {
     const Expression v0 = variable_leaf(0), constants = binary(kPlus, binary(kTimes, param_leaf({-2.0, 7.0}), v0),
                                                                 binary(kTimes, const_leaf(kPi), real_leaf(0.5)));
-    const std::vector<std::vector<double>> ragged{{1.0, 2.0}, {3.0}, {5.0, 6.0}};
-    using Rows = std::vector<std::vector<double>>;
+    const Rows ragged{{1.0, 2.0}, {3.0}, {5.0, 6.0}};
     const std::tuple<const char*, Expression, Rows, std::vector<double>, double, double> rows[] = {
         {"parameter leaf", parameter_leaf(), {{0.0}, {0.0}, {0.0}}, {1.0, 2.0, 3.0}, 0.0, 4.276666666666666},
         {"penalty", constants, {{1.0}, {2.0}}, {-2 + M_PI / 2, -4 + M_PI / 2}, 0.8, 0.8 * (2.5 * 0.5 + 4.25 * 0.25)},
@@ -32,10 +33,9 @@ TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableVa
         {"NaN leaf", v0, {{1.0}, {kNaN}}, {1.0, 0.0}, 0.0, kInf},
         {"ragged rows, column on every row", v0, ragged, {1.0, 3.0, 5.0}, 0.0, 0.0},
         {"ragged rows, column missing from one", binary(kPlus, v0, variable_leaf(1)), ragged, {1, 3, 5}, 0.0, kInf},
-        // Fewer targets: the last row is screened but not compared.
+        // Fewer targets: the last row is screened but not compared; more: the sum is divided by all of them.
         {"fewer targets", v0, {{1.0}, {2.0}, {7.0}}, {0.0, 0.0}, 0.0, 5.0 / 2.0},
         {"fewer targets, unacceptable last row", v0, {{1.0}, {2.0}, {2e15}}, {0.0, 0.0}, 0.0, kInf},
-        // More targets: the sum over the rows is divided by all of them.
         {"more targets", v0, {{1.0}, {2.0}}, {0.0, 0.0, 9.0, 9.0}, 0.0, 5.0 / 4.0},
     };
     for (const auto& [name, expression, data, targets, alpha, expected] : rows)
@@ -47,13 +47,11 @@ TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableVa
 
 class SeenSetBatch : public ThreadCountTest {};
 
-// Batches report exactly the first occurrences of keys not seen before, so
-// do single inserts. The first batch is adversarial: fingerprints nearby
-// (which a weak digest would collide, and the search would drop a candidate
-// as already seen), one probe start in every shard (long probe runs that
-// wrap), the all-zero key (which also marks empty slots) and keys differing in
-// one half. Random batches of varying size follow (reusing the grouping
-// buffers, growing the table), and the first batch again.
+// Batches and single inserts report exactly the keys not seen before. The
+// first batch is adversarial: nearby fingerprints (a weak digest would collide
+// them and the search would drop a candidate), one probe start in every shard
+// (long runs that wrap), the all-zero key (which also marks empty slots) and
+// keys differing in one half. Random batches of varying size follow, then the first again.
 TEST_P(SeenSetBatch, BatchesAndInsertsReportExactlyTheKeysNotSeenBefore) {
     std::vector<std::vector<FingerprintKey>> batches(1);
     for (std::int64_t a = -50; a < 50; ++a)
@@ -85,52 +83,45 @@ TEST_P(SeenSetBatch, BatchesAndInsertsReportExactlyTheKeysNotSeenBefore) {
 
 INSTANTIATE_THREAD_COUNTS(SeenSetBatch);
 
-// A beam seeded like a one-column search, with every generated candidate of
-// each expanded level retained.
-class ExpansionTest : public testing::Test {
-protected:
-    ExpansionTest() : expander_(builtins(), seen_) {
-        std::vector<BeamEntry> level_one;
-        for (const Expression& leaf : {parameter_leaf(), variable_leaf(0)}) {
-            seen_.insert(digest(*fingerprint(leaf, builtins())));
-            level_one.push_back(BeamEntry::make(leaf, builtins(), data_));
-        }
-        beam_.add_level({});
-        beam_.add_level(std::move(level_one));
-    }
-    std::vector<std::string> expand_and_keep(std::size_t level) {
-        std::vector<BeamEntry> entries;
-        std::vector<std::string> formulas;
-        for (const Recipe& recipe : expander_.expand(level, beam_, {})) {
-            Expression e = beam_.materialize(recipe, level, builtins(), {});
-            formulas.push_back(e.formula);
-            entries.push_back(BeamEntry::make(std::move(e), builtins(), data_));
-        }
-        beam_.add_level(std::move(entries));
-        return formulas;
-    }
-
-    Dataset data_ = Dataset::from_rows({{0.5}, {-1.5}});
-    SeenSet seen_;
-    Beam beam_;
-    Expander expander_;
-};
-
-// Unary operators in registry order; same-bucket pairs skip the larger
+// Expands a beam seeded like a one-column search, every candidate retained.
+// Unary operators come in registry order; same-bucket pairs skip the larger
 // formula first for commutative operators only; candidates equivalent to
-// earlier ones are dropped but counted as generated. The expander
-// fingerprints a child from its operands' sample values instead of evaluating
-// it; that must give the fingerprint of the child.
-TEST_F(ExpansionTest, LevelsApplyOperatorsInOrderAndSkipMirroredPairsAndDuplicates) {
+// earlier ones are dropped but counted as generated. The expander takes a
+// child's fingerprint from its operands' sample values; it must be the child's own.
+TEST(Expansion, LevelsApplyOperatorsInOrderAndSkipMirroredPairsAndDuplicates) {
+    const Dataset data = Dataset::from_rows({{0.5}, {-1.5}});
+    SeenSet seen;
+    Beam beam;
+    Expander expander(builtins(), seen);
+    std::vector<BeamEntry> leaves;
+    for (const Expression& leaf : {parameter_leaf(), variable_leaf(0)}) {
+        seen.insert(digest(*fingerprint(leaf, builtins())));
+        leaves.push_back(BeamEntry::make(leaf, builtins(), data));
+    }
+    beam.add_level({});
+    beam.add_level(std::move(leaves));
+    std::vector<std::string> formulas[5];
+    std::size_t generated[5] = {};
+    for (std::size_t level = 2; level <= 4; ++level) {
+        std::vector<BeamEntry> entries;
+        for (const Recipe& recipe : expander.expand(level, beam, {})) {
+            Expression e = beam.materialize(recipe, level, builtins(), {});
+            const auto fp = fingerprint(e, builtins());
+            ASSERT_TRUE(fp.has_value()) << e.formula;
+            EXPECT_FALSE(seen.insert(digest(*fp))) << e.formula << ": the incremental fingerprint differs";
+            formulas[level].push_back(e.formula);
+            entries.push_back(BeamEntry::make(std::move(e), builtins(), data));
+        }
+        beam.add_level(std::move(entries));
+        generated[level] = expander.generated();
+    }
     const std::size_t unary = builtins().ids_by_arity(1).size();
-    const auto level_two = expand_and_keep(2);
-    EXPECT_EQ(expander_.generated(), 2 * unary);
-    ASSERT_GE(level_two.size(), 2u);
-    EXPECT_EQ(level_two[0], "Neg(C)");
-    EXPECT_EQ(level_two[1], "Inv(C)");
-    const auto level_three = expand_and_keep(3);
+    EXPECT_EQ(generated[2], 2 * unary);
     // Every pair of the two leaves with each of the 5 binary operators, less Plus(v_{0}, C) and Times(v_{0}, C).
-    EXPECT_EQ(expander_.generated(), level_two.size() * unary + 4 * 5 - 2);
+    EXPECT_EQ(generated[3], formulas[2].size() * unary + 4 * 5 - 2);
+    ASSERT_GE(formulas[2].size(), 2u);
+    EXPECT_EQ(formulas[2][0], "Neg(C)");
+    EXPECT_EQ(formulas[2][1], "Inv(C)");
     const std::pair<const char*, bool> rows[] = {
         {"Plus(C, v_{0})", true},     {"Plus(v_{0}, C)", false},    {"Subtract(v_{0}, C)", true},
         {"Subtract(C, v_{0})", true}, {"Plus(v_{0}, v_{0})", true}, {"Neg(Neg(v_{0}))", false},
@@ -138,13 +129,7 @@ TEST_F(ExpansionTest, LevelsApplyOperatorsInOrderAndSkipMirroredPairsAndDuplicat
         {"Square(Sin(v_{0}))", true},
     };
     for (const auto& [formula, present] : rows)
-        EXPECT_EQ(std::count(level_three.begin(), level_three.end(), formula), present) << formula;
-    for (const Recipe& recipe : expander_.expand(4, beam_, {})) {
-        const Expression e = beam_.materialize(recipe, 4, builtins(), {});
-        const auto full = fingerprint(e, builtins());
-        ASSERT_TRUE(full.has_value()) << e.formula;
-        EXPECT_FALSE(seen_.insert(digest(*full))) << e.formula << ": the incremental fingerprint differs";
-    }
+        EXPECT_EQ(std::count(formulas[3].begin(), formulas[3].end(), formula), present) << formula;
 }
 
 std::vector<std::size_t> indices_of(const std::vector<ScoredCandidate>& pairs) {
@@ -160,35 +145,30 @@ std::vector<ScoredCandidate> ranked_by_index(std::size_t n) {
     return pairs;
 }
 
-TEST(Retention, EliteCountKeyAndStableRankingWithoutNaN) {
+TEST(Retention, StableRankingWithoutNaNAndAtMostBeamWidthKeptWithEightyPercentElites) {
     const std::pair<std::uint64_t, std::size_t> elites[] = {
         {0, 0}, {1, 0}, {2, 1}, {3, 2}, {1000, 800}, {1'000'000'000'000'000, 800'000'000'000'000}};
     for (const auto& [beam_width, count] : elites) EXPECT_EQ(elite_count(beam_width), count) << beam_width;
     EXPECT_LT(elite_count(std::numeric_limits<std::uint64_t>::max()), std::numeric_limits<std::size_t>::max());
     const Expression sum = binary(kPlus, unary(kSin, variable_leaf(0)), parameter_leaf());
-    const Expression nested = unary(kCos, unary(kExp, sum));
     EXPECT_EQ(operator_sequence_key(variable_leaf(0).tokens), "");
-    EXPECT_EQ(operator_sequence_key(nested.tokens), "15-8-12-16");
+    EXPECT_EQ(operator_sequence_key(unary(kCos, sum).tokens), "15-8-16");
     std::vector<ScoredCandidate> pairs = {{0, 2.0}, {1, 1.0}, {2, 2.0}, {3, -0.0}, {4, 1.0}, {5, kInf}, {6, 0.0}};
     rank(pairs);
     EXPECT_EQ(indices_of(pairs), (std::vector<std::size_t>{3, 6, 1, 4, 0, 2, 5}));
     pairs[2].score = kNaN;
     EXPECT_THROW(rank(pairs), InvariantViolation);
-}
-
-TEST(Retention, KeepsAtMostBeamWidthInRankedOrderAndRefusesMoreElitesThanPlaces) {
     const auto same_key = [](std::size_t) { return std::string("8"); };
-    const std::array<std::size_t, 3> rows[] = {  // candidates, beam width, kept
+    const std::array<std::size_t, 3> kept[] = {  // candidates, beam width, kept
         {1000, 1000, 1000}, {999, 1000, 999}, {0, 1000, 0}, {3, std::size_t{1} << 60, 3}, {10, 1, 1}, {10, 0, 0}};
-    for (const auto& [pairs, beam_width, kept] : rows) {
-        SCOPED_TRACE(testing::Message() << pairs << " pairs, beam " << beam_width);
-        const auto retained = retain(ranked_by_index(pairs), beam_width, elite_count(beam_width), same_key);
-        EXPECT_EQ(indices_of(retained), indices_of(ranked_by_index(kept)));
-    }
+    for (const auto& [count, beam_width, expected] : kept)
+        EXPECT_EQ(indices_of(retain(ranked_by_index(count), beam_width, elite_count(beam_width), same_key)),
+                  indices_of(ranked_by_index(expected)))
+            << count << " candidates, beam " << beam_width;
     EXPECT_THROW(retain(ranked_by_index(10), 4, 5, same_key), InvariantViolation);
 }
 
-TEST(Retention, EightyPercentElitesThenTheRestByEliteKeyCountThenScoreThenRank) {
+TEST(Retention, AfterTheElitesFewestElitesSharingTheOperatorSequenceThenScoreThenRank) {
     // Scores equal the index. Ten candidates have operator sequences of their
     // own; of the rest, every fourth shares key "b" and the others key "a",
     // so the elites 0..799 hold 600 "a" and 200 "b".
@@ -210,121 +190,92 @@ TEST(Retention, EightyPercentElitesThenTheRestByEliteKeyCountThenScoreThenRank) 
     EXPECT_EQ(indices_of(retain(ranked_by_index(5000), 1000, elite_count(1000), key_of)), expected);
     // Beam 5: elites 0..3 all have key "e"; the rest tie on (0, score) and keep their ranked order.
     const auto e_or_f = [](std::size_t index) { return index < 4 ? std::string("e") : std::string("f"); };
-    const std::vector<ScoredCandidate> ties = {{0, 1.0}, {1, 1.0}, {2, 1.0}, {3, 1.0},
-                                               {9, 2.0}, {5, 2.0}, {7, 2.0}, {6, 2.0}};
+    const std::vector<ScoredCandidate> ties = {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {9, 2}, {5, 2}, {7, 2}, {6, 2}};
     EXPECT_EQ(indices_of(retain(ties, 5, elite_count(5), e_or_f)), (std::vector<std::size_t>{0, 1, 2, 3, 9}));
 }
 
 // Offers errors[i] for v_0 wrapped in Neg to complexity i + 1.
-void offer(ParetoFront& front, const std::vector<double>& errors) {
+std::unique_ptr<ParetoFront> front_of(const std::vector<double>& errors) {
+    auto front = std::make_unique<ParetoFront>();
     Expression e = variable_leaf(0);
-    for (const double error : errors) {
-        update_pareto(error, front, e);
-        e = unary(kNeg, e);
-    }
+    for (const double error : errors) update_pareto(error, *front, std::exchange(e, unary(kNeg, e)));
+    return front;
 }
 
-TEST(ParetoFront, OnlyAStrictlySmallerNonNaNErrorReplacesAnEntry) {
+// Only a strictly smaller error that is not NaN replaces an entry; the first
+// entry not above the threshold ends the search unless it is exhaustive.
+TEST(ParetoFront, StrictlySmallerNonNaNErrorsReplaceEntriesAndEarlyExitNeedsOneAtTheThreshold) {
     const std::tuple<double, double, bool> rows[] = {  // first error, second error, whether the second replaces it
         {1, 1, false}, {1, 0.5, true}, {1, 2, false}, {1, kNaN, false}, {kInf, 3, true}, {kNaN, 3, true},
     };
     for (const auto& [first, second, replaced] : rows) {
-        SCOPED_TRACE(testing::Message() << first << " then " << second);
-        ParetoFront front;
-        update_pareto(first, front, variable_leaf(0));
-        EXPECT_EQ(front.would_accept(1, second), replaced);
-        update_pareto(second, front, variable_leaf(1));
-        const auto entries = front.entries();
-        ASSERT_EQ(entries.size(), 1u);
-        EXPECT_EQ(entries.at(1).expression.formula, replaced ? "v_{1}" : "v_{0}");
-        EXPECT_EQ(entries.at(1).error, replaced ? second : first);
+        const auto front = front_of({first});
+        EXPECT_EQ(front->would_accept(1, second), replaced) << first << " then " << second;
+        update_pareto(second, *front, variable_leaf(1));
+        ASSERT_EQ(front->entries().size(), 1u);
+        EXPECT_EQ(front->entries().at(1).expression.formula, replaced ? "v_{1}" : "v_{0}") << first << ", " << second;
+    }
+    const std::pair<std::vector<double>, bool> early[] = {
+        {{0.5, 0.7, 1e-12}, true}, {{}, false}, {{0.5, 1e-10}, true}, {{0.5, 2e-10}, false}};
+    for (const auto& [errors, expected] : early) {
+        EXPECT_EQ(check_early_exit(1e-10, *front_of(errors), false), expected) << testing::PrintToString(errors);
+        EXPECT_FALSE(check_early_exit(1e-10, *front_of(errors), true));
     }
     // score_and_update offers finite errors only.
-    const Dataset data = Dataset::from_rows({{1.0}, {2.0}});
     ParetoFront front;
+    const Dataset data = Dataset::from_rows({{1.0}, {2.0}});
     score_and_update(variable_leaf(1), data, std::vector<double>{1.0, 3.0}, front, builtins(), 0.0, 0.5);
     EXPECT_TRUE(front.entries().empty());
     score_and_update(variable_leaf(0), data, std::vector<double>{1.0, 3.0}, front, builtins(), 0.0, 0.5);
     EXPECT_EQ(front.entries().at(1).error, 0.5);
 }
 
-TEST(ParetoFront, EarlyExitAtFirstEntryNotAboveThresholdUnlessExhaustive) {
-    const std::pair<std::vector<double>, bool> rows[] = {  // errors of complexities 1, 2, ...; expected
-        {{0.5, 0.7, 1e-12}, true}, {{}, false}, {{0.5, 1e-10}, true}, {{0.5, 2e-10}, false}};
-    for (const auto& [errors, expected] : rows) {
-        ParetoFront front;
-        offer(front, errors);
-        EXPECT_EQ(check_early_exit(1e-10, front, false), expected) << testing::PrintToString(errors);
-        EXPECT_FALSE(check_early_exit(1e-10, front, true));
+using Results = std::vector<std::tuple<std::string, double, Complex>>;  // formula, error, first token's value
+
+Results finalized(const ParetoFront& front, const Rows& rows, std::vector<double> targets, bool optimize = true,
+                  double alpha = 0.0) {
+    SearchConfig config(std::numeric_limits<std::uint64_t>::max(), 0.1, 1000, alpha, 0.5);
+    config.optimize_constants = optimize;
+    const auto registry = std::make_shared<const OperatorRegistry>(with_builtins());
+    const auto outcome = finalize_result(front, registry, config, Dataset::from_rows(rows), targets);
+    Results out;
+    for (const SearchResult& r : std::get<std::vector<SearchResult>>(outcome)) {
+        EXPECT_EQ(r.registry, registry);
+        out.push_back({r.formula(), r.error, r.expression.tokens[0].value});
     }
+    return out;
 }
 
-class Finalize : public testing::Test {
-protected:
-    Outcome<std::vector<SearchResult>> finalize(const ParetoFront& front, const std::vector<std::vector<double>>& rows,
-                                                const std::vector<double>& targets, bool optimize = true,
-                                                double alpha = 0.0) const {
-        SearchConfig config;
-        config.max_complexity = std::numeric_limits<std::uint64_t>::max();
-        config.optimize_constants = optimize;
-        config.alpha = alpha;
-        return finalize_result(front, registry, config, Dataset::from_rows(rows), targets);
-    }
-    // The formulas and errors of a successful outcome.
-    static std::vector<std::pair<std::string, double>> listed(const Outcome<std::vector<SearchResult>>& outcome) {
-        std::vector<std::pair<std::string, double>> out;
-        for (const SearchResult& result : std::get<std::vector<SearchResult>>(outcome))
-            out.push_back({result.formula(), result.error});
-        return out;
-    }
-
-    const RegistryHandle registry = std::make_shared<const OperatorRegistry>(with_builtins());
+// The strict front in descending complexity, each entry with Param refined
+// and replaced even when its error grows, unless the fit ran off to -inf.
+TEST(Finalize, StrictFrontInDescendingComplexityEachEntryRefined) {
+    const Complex var{0, 0};  // the value field of a Var token
+    EXPECT_EQ(finalized(*front_of({2.0, 2.0, 0.5, 0.7, 0.1}), {{1.0}}, {1.0}),
+              (Results{{"Neg(Neg(Neg(Neg(v_{0}))))", 0.1, var}, {"Neg(Neg(v_{0}))", 0.5, var}, {"v_{0}", 2.0, var}}));
+    const auto none = finalize_result(ParetoFront{}, {}, SearchConfig(), Dataset::from_rows({{1.0}}), {});
+    ASSERT_TRUE(std::holds_alternative<SearchError>(none));
+    EXPECT_EQ(std::get<SearchError>(none).kind(), SearchError::Kind::NoFormulaFound);
+    EXPECT_EQ(std::get<SearchError>(none).message(), "No formula found up to complexity 10");
     const Expression scaled = binary(kTimes, parameter_leaf(), variable_leaf(0));
-};
-
-TEST_F(Finalize, KeepsTheStrictParetoFrontInDescendingComplexity) {
+    const Rows rows{{1.0}, {2.0}, {3.0}};
+    const auto [refined, error] = refine_constants(scaled, Dataset::from_rows(rows), std::vector<double>{2, 4.1, 5.9},
+                                                   builtins(), 30, 0.0, 0.5);
     ParetoFront front;
-    offer(front, {2.0, 2.0, 0.5, 0.7, 0.1});
-    const auto outcome = finalize(front, {{1.0}}, {1.0});
-    EXPECT_EQ(listed(outcome), (std::vector<std::pair<std::string, double>>{
-                                   {"Neg(Neg(Neg(Neg(v_{0}))))", 0.1}, {"Neg(Neg(v_{0}))", 0.5}, {"v_{0}", 2.0}}));
-    EXPECT_EQ(std::get<std::vector<SearchResult>>(outcome)[0].registry, registry);
-    const auto empty = finalize(ParetoFront{}, {{1.0}}, {1.0});
-    ASSERT_TRUE(std::holds_alternative<SearchError>(empty));
-    EXPECT_EQ(std::get<SearchError>(empty).kind(), SearchError::Kind::NoFormulaFound);
-    EXPECT_EQ(std::get<SearchError>(empty).message(), "No formula found up to complexity 18446744073709551615");
-}
-
-TEST_F(Finalize, RefinementReplacesTheStoredEntryUnlessItIsNoLongerBetterOrRanOffToMinusInfinity) {
-    const std::vector<std::vector<double>> rows{{1.0}, {2.0}, {3.0}};
-    const std::vector<double> targets{2.0, 4.1, 5.9};
-    const auto [refined, refined_error] =
-        refine_constants(scaled, Dataset::from_rows(rows), targets, *registry, 30, 0.0, 0.5);
-    for (const bool optimize : {true, false}) {
-        ParetoFront front;
-        update_pareto(0.0, front, scaled);  // lower than any error the fit can reach
-        const auto outcome = finalize(front, rows, targets, optimize);
-        EXPECT_EQ(listed(outcome)[0].second, optimize ? refined_error : 0.0) << optimize;
-        EXPECT_EQ(std::get<std::vector<SearchResult>>(outcome)[0].expression.tokens[0].value,
-                  (optimize ? refined : scaled).tokens[0].value);
-    }
-    // Times(C, v_0) refines to an infinite error on a row whose v_0 is 1e300.
-    ParetoFront worse;
-    update_pareto(1.0, worse, variable_leaf(0));
-    update_pareto(0.5, worse, scaled);
-    EXPECT_EQ(listed(finalize(worse, {{1.0}, {1e300}}, {1.0, 1.0})),
-              (std::vector<std::pair<std::string, double>>{{"v_{0}", 1.0}}));
+    update_pareto(0.0, front, scaled);  // lower than any error the fit can reach
+    EXPECT_EQ(finalized(front, rows, {2, 4.1, 5.9}), (Results{{"Times(C, v_{0})", error, refined.tokens[0].value}}));
+    EXPECT_EQ(finalized(front, rows, {2, 4.1, 5.9}, false), (Results{{"Times(C, v_{0})", 0.0, {0.1, 0}}}));
+    // Times(C, v_0) refines to an infinite error on a row whose v_0 is 1e300, so v_0 alone is kept.
+    update_pareto(1.0, front, variable_leaf(0));
+    EXPECT_EQ(finalized(front, {{1.0}, {1e300}}, {1.0, 1.0}), (Results{{"v_{0}", 1.0, var}}));
     // With a hugely negative alpha the penalty of C falls without bound as C grows.
+    std::vector<Token> tokens = parameter_leaf().tokens;
+    ASSERT_EQ(ConstantFitter().refine(tokens, Dataset::from_rows({{0.0}}), std::vector<double>{2.0}, builtins(), 30,
+                                      -1e308, 0.5),
+              -kInf)
+        << "the fit must run off for this test to mean anything";
     ParetoFront runaway;
     update_pareto(-1.0, runaway, parameter_leaf());
-    std::vector<Token> tokens = parameter_leaf().tokens;
-    ASSERT_EQ(ConstantFitter().refine(tokens, Dataset::from_rows({{0.0}}), std::vector<double>{2.0}, *registry, 30,
-                                      -1e308, 0.5), -kInf)
-        << "the fit must run off for this test to mean anything";
-    const auto outcome = finalize(runaway, {{0.0}}, {2.0}, true, -1e308);
-    EXPECT_EQ(listed(outcome), (std::vector<std::pair<std::string, double>>{{"C", -1.0}}));
-    EXPECT_EQ(std::get<std::vector<SearchResult>>(outcome)[0].expression.tokens[0].value,
-              parameter_leaf().tokens[0].value);
+    EXPECT_EQ(finalized(runaway, {{0.0}}, {2.0}, true, -1e308), (Results{{"C", -1.0, {0.1, 0}}}));
 }
 
 }  // namespace
