@@ -35,16 +35,12 @@ def start_threads(target, count):
     return threads
 
 
-class Stop(Exception):
-    pass
-
-
 def stop(signum, frame):
-    raise Stop("alarm")
+    raise ArithmeticError("alarm")
 
 
 @pytest.mark.parametrize("signum, handler, error", [(signal.SIGINT, signal.default_int_handler, KeyboardInterrupt),
-                                                    (signal.SIGALRM, stop, Stop)], ids=["SIGINT", "SIGALRM"])
+                                                    (signal.SIGALRM, stop, ArithmeticError)], ids=["SIGINT", "SIGALRM"])
 def test_signal_stops_a_search_at_any_moment_and_later_searches_are_unchanged(signum, handler, error, capfd):
     # Noise has no closed form and max_complexity no reachable end: only the signal ends the search.
     rng = np.random.default_rng(0)
@@ -88,36 +84,34 @@ def test_search_suspended_in_a_signal_handler_overlaps_another_threads_search():
     # The handler runs inside the main thread's search, at its signal check,
     # and sleeps without the interpreter lock: the other thread's searches
     # then run while the main search's workers hold its level half-done.
-    main_searcher, main_data = kiv_sr.Searcher(max_complexity=5, beam_width=150), problem(10)
-    other_searcher, other_data = kiv_sr.Searcher(max_complexity=3, beam_width=30), problem(11)
-    main_alone, other_alone = front(main_searcher, main_data), front(other_searcher, other_data)
+    main = kiv_sr.Searcher(max_complexity=5, beam_width=150), problem(10)
+    other = kiv_sr.Searcher(max_complexity=3, beam_width=30), problem(11)
+    main_alone, other_alone = front(*main), front(*other)
     main_running, done, pausing = threading.Event(), threading.Event(), threading.Lock()
-    overlapping = []
+    overlapping = []  # (whether main ran throughout, the other search's front)
 
-    def other(slot):
+    def search_other(slot):
         while not done.is_set():
             started_inside = main_running.is_set()
-            result = front(other_searcher, other_data)
+            result = front(*other)
             overlapping.append((started_inside and main_running.is_set(), result))
 
     def pause(signum, frame):
-        # A slow machine may deliver the next alarm during the sleep: no nesting.
-        if pausing.acquire(blocking=False):
+        if pausing.acquire(blocking=False):  # a slow machine may deliver the next alarm during the sleep
             time.sleep(0.002)
             pausing.release()
 
     previous = signal.signal(signal.SIGALRM, pause)
-    [thread] = start_threads(other, 1)
+    [thread] = start_threads(search_other, 1)
     try:
         signal.setitimer(signal.ITIMER_REAL, 0.005, 0.005)
         main_running.set()
-        main_together = front(main_searcher, main_data)
+        main_together = front(*main)
         main_running.clear()
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
         done.set()
         thread.join()
-    assert main_together == main_alone
-    assert all(result == other_alone for _, result in overlapping)
+    assert main_together == main_alone and all(result == other_alone for _, result in overlapping)
     assert any(inside for inside, _ in overlapping), "no search ran inside the main search"

@@ -30,8 +30,6 @@ REFUSALS = [
     ("s.recognize_constant(np.inf)", Complexity, "^No formula found up to complexity 3$"),
     # a non-finite penalty weight makes every error non-finite (0 times infinity)
     ("kiv_sr.Searcher(3, alpha=np.nan).find_function([1.0, 2.0], [2.0, 5.0])", Complexity, "complexity 3$"),
-    ("kiv_sr.Searcher(3, l1_ratio=np.nan).fit([[1.0], [2.0]], [2.0, 5.0])", Complexity, "complexity 3$"),
-    ("s.find_function([1.0, 2.0], [2.0, 5.0], alpha=-np.inf)", Complexity, "complexity 3$"),
     ("s.find_candidates([[1.0], [2.0]], [2.0, 5.0], l1_ratio=np.inf)", Complexity, "complexity 3$"),
     # conversions
     ("s.find_function(np.arange(6.0)[::2], [1.0] * 3)", TypeError, "^The given array is not contiguous$"),
@@ -48,7 +46,6 @@ REFUSALS = [
     ("s.find_function('abc', 'abc', alpha='x')", TypeError, "^argument 'alpha': "),
     ("s.find_function('abc', [1.0], 'x', 'y')", TypeError, "^argument 'alpha': "),
     ("s.fit([1.0], [1.0], l1_ratio='x')", TypeError, "^argument 'l1_ratio': "),
-    ("s.find_candidates(None, None, l1_ratio=[])", TypeError, "^argument 'l1_ratio': "),
     ("s.recognize_constant('pi', alpha='x')", TypeError, "^argument 'value': "),
     ("s.recognize_constant(1.0, alpha='x')", TypeError, "^argument 'alpha': "),
     ("kiv_sr.Searcher(max_complexity=2.5)", TypeError, "^argument 'max_complexity': "),
@@ -70,9 +67,9 @@ REFUSALS = [
 
 
 @pytest.mark.parametrize("call, cls, message", REFUSALS, ids=[row[0] for row in REFUSALS])
-def test_refusals(call, cls, message, sum_result, capfd):
+def test_refusals(call, cls, message, known, capfd):
     with pytest.raises(BaseException) as caught:
-        eval(call, {"s": small_searcher(), "r": sum_result, "np": np, "kiv_sr": kiv_sr})
+        eval(call, {"s": small_searcher(), "r": known["sum"], "np": np, "kiv_sr": kiv_sr})
     assert type(caught.value) is cls
     assert re.search(message, str(caught.value))
     if cls is not Complexity:

@@ -50,27 +50,28 @@ NUMERIC_DTYPES = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4
 OTHER_DTYPES = ["c8", "c16", "U3", "S3", "M8[D]", "m8[s]"]
 
 
-@st.composite
-def arrays(draw, dtypes, min_dims=0, max_dims=3, max_side=4):
-    """Arrays in every memory layout: C, Fortran, strided, reversed, transposed, unaligned."""
-    dtype = np.dtype(draw(st.sampled_from(dtypes)))
-    shape = draw(hnp.array_shapes(min_dims=min_dims, max_dims=max_dims, min_side=0, max_side=max_side))
-    array = draw(hnp.arrays(dtype, shape))
-    layout = draw(st.sampled_from(["C", "F", "strided", "reversed", "transposed", "unaligned"]))
-    if array.ndim == 0 or layout == "C":  # indexing a 0-d array with () gives a scalar
-        return array
-    if layout == "F":
-        return np.asfortranarray(array)
-    if layout == "reversed":
-        return array[(slice(None, None, -1),) * array.ndim]
-    if layout == "transposed":
-        return array.T
-    if layout == "strided":
-        view = np.empty(tuple(2 * n for n in array.shape), dtype=dtype)[(slice(None, None, 2),) * array.ndim]
-    else:
-        view = np.zeros(array.nbytes + 1, dtype=np.uint8)[1:].view(dtype).reshape(array.shape)
+def filled(view, array):
     view[...] = array
     return view
+
+
+# The same shape and dtype in another memory layout (values may move).
+LAYOUTS = {
+    "C": lambda a: a,
+    "F": np.asfortranarray,
+    "reversed": lambda a: a[(slice(None, None, -1),) * a.ndim],
+    "transposed": lambda a: a.T,
+    "strided": lambda a: filled(np.empty(tuple(2 * n for n in a.shape), a.dtype)[(slice(None, None, 2),) * a.ndim], a),
+    "unaligned": lambda a: filled(np.zeros(a.nbytes + 1, np.uint8)[1:].view(a.dtype).reshape(a.shape), a),
+}
+
+
+@st.composite
+def arrays(draw, dtypes, min_dims=0, max_dims=3, max_side=4):
+    shape = draw(hnp.array_shapes(min_dims=min_dims, max_dims=max_dims, min_side=0, max_side=max_side))
+    array = draw(hnp.arrays(np.dtype(draw(st.sampled_from(dtypes))), shape))
+    # Indexing a 0-d array with () gives a scalar.
+    return LAYOUTS[draw(st.sampled_from(sorted(LAYOUTS)))](array) if array.ndim else array
 
 
 ANY_ARRAY = arrays(NUMERIC_DTYPES + OTHER_DTYPES)
@@ -101,8 +102,8 @@ def outcome(call):
 
 
 @pytest.fixture(scope="module")
-def results(sum_result, offset_result, log_result, variable_leaves):
-    return [sum_result, offset_result, log_result, variable_leaves[3]]
+def results(known):
+    return [known["sum"], known["offset"], known["log"], known["leaves"][3]]
 
 
 @SETTINGS
@@ -132,30 +133,21 @@ def test_every_entry_point_returns_or_raises_a_documented_error(results, first, 
             assert all(type(v) is float for v in value)
 
 
+def listed(value):
+    return value.tolist() if isinstance(value, np.ndarray) else value
+
+
 @SETTINGS
-@given(matrix=MATRICES, vector=VECTORS)
-def test_evaluation_row_by_row_and_of_arrays_and_equal_lists_agree(results, matrix, vector):
-    listed = matrix.tolist() if isinstance(matrix, np.ndarray) else matrix
-    for result in results:
-        batch = result.eval_batch(matrix)
-        assert same_floats(batch, result.predict(listed))
-        assert same_floats(batch, [result.eval(list(row)) for row in listed])
-        if strided_float64_vector(vector):
-            with pytest.raises(ValueError, match="^Input must be a float or a 1D list/array$"):
-                result.eval(vector)
-        else:
-            listed_vector = vector.tolist() if isinstance(vector, np.ndarray) else vector
-            assert same_floats([result.eval(vector)], [result.eval(listed_vector)])
-
-
-@pytest.mark.parametrize("method, first", [("find_function", VECTORS), ("find_candidates", MATRICES)])
-@settings(SETTINGS, max_examples=40)
-@given(data=st.data(), ys=VECTORS)
-def test_an_array_and_the_equal_list_search_alike(method, first, data, ys):
-    inputs, search = data.draw(first), getattr(SEARCHER, method)
-    from_arrays = outcome(lambda: search(inputs, ys))
-    if strided_float64_vector(inputs) or strided_float64_vector(ys):
-        assert from_arrays == ("error", TypeError, "The given array is not contiguous")
-    else:
-        listed = [v.tolist() if isinstance(v, np.ndarray) else v for v in (inputs, ys)]
-        assert from_arrays == outcome(lambda: search(*listed))
+@given(matrix=MATRICES, vector=VECTORS, ys=VECTORS)
+def test_arrays_and_equal_lists_give_the_same_results(results, matrix, vector, ys):
+    calls = [lambda m, v, y: SEARCHER.find_function(v, y), lambda m, v, y: SEARCHER.find_candidates(m, y)]
+    calls += [lambda m, v, y, r=r: (r.eval(v), r.eval_batch(m), r.predict(m)) for r in results]
+    for call in calls:
+        from_arrays = outcome(lambda: call(matrix, vector, ys))
+        from_lists = outcome(lambda: call(listed(matrix), listed(vector), listed(ys)))
+        if from_arrays != from_lists:  # only strided float64 vectors are refused
+            assert strided_float64_vector(vector) or strided_float64_vector(ys)
+            assert from_arrays[1:] in [(TypeError, "The given array is not contiguous"),
+                                       (ValueError, "Input must be a float or a 1D list/array")]
+    for result in results:  # a batch is evaluated row by row
+        assert same_floats(result.eval_batch(matrix), [result.eval(list(row)) for row in listed(matrix)])
