@@ -1,8 +1,6 @@
-"""Signals and threads. A signal handler's exception (KeyboardInterrupt for
-Ctrl-C) stops a running search at any moment, and later searches are
-unaffected; searches from several Python threads, taking turns on the
-interpreter lock or overlapping while one is suspended in a signal handler,
-each find exactly what they find alone."""
+"""Signals and threads: a signal handler's exception (KeyboardInterrupt for Ctrl-C)
+stops a search at any moment; searches from several threads, taking turns on the
+interpreter lock or overlapping, each find exactly what they find alone."""
 
 import faulthandler
 import os

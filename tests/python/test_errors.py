@@ -33,7 +33,6 @@ REFUSALS = [
     ("s.find_candidates([[1.0], [2.0]], [2.0, 5.0], l1_ratio=np.inf)", Complexity, "complexity 3$"),
     # conversions
     ("s.find_function(np.arange(6.0)[::2], [1.0] * 3)", TypeError, "^The given array is not contiguous$"),
-    ("s.find_function('abc', [1.0])", ValueError, VECTOR),
     ("s.find_function([1.0], 'abc')", ValueError, VECTOR),
     ("s.find_multivariate([1.0], 'abc')", ValueError, MATRIX),
     ("s.find_candidates([[1.0]], 'abc')", ValueError, VECTOR),

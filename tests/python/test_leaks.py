@@ -38,53 +38,50 @@ def k():
         wide_rows=[[1.0] * 256] * 4, bad_vector=xs.tolist()[:-1] + ["x"],
         bad_matrix=rows.tolist()[:-1] + [[1.0, None]],
         point=[1.5, 2.5], point_array=np.array([1.5, 2.5]), text="not a number", tiny=tiny, small=small,
-        result=tiny.find_multivariate(rows.tolist(), xs), with_constant=small.find_function([0, 1, 2], [0.5, 1.5, 2.5]))
-
-
-def readers(k):
-    r, s = k.with_constant, k.tiny
-    return (r.to_latex(), r.to_python(), repr(r), r.formula, r.error, r.complexity, s.max_complexity, s.beam_width,
-            s.complexity_penalty, s.alpha, s.l1_ratio, kiv_sr.Searcher(3, 0.1, 50, 0.0, 0.5))
+        result=tiny.find_multivariate(rows.tolist(), xs), fitted=small.find_function([0, 1, 2], [0.5, 1.5, 2.5]))
 
 
 # The calls of each case, made one by one: a failing call does not stop the others.
 CASES = {
-    "searches": lambda k: [
-        lambda: k.tiny.find_function(k.xs_list, k.xs_list), lambda: k.tiny.find_multivariate(k.rows_list, k.xs_list),
-        lambda: k.tiny.find_function(k.xs, k.xs_int32, 0.5, 0.25), lambda: k.tiny.fit(k.rows_fortran, k.xs),
-        lambda: k.tiny.find_candidates(k.rows_strided, k.xs), lambda: k.tiny.fit(k.rows_float32, k.xs_list),
-        lambda: k.small.find_candidates(k.noise_rows, k.noise), lambda: k.small.recognize_constant(0.75, alpha=0.1),
+    "searches": [
+        "k.tiny.find_function(k.xs_list, k.xs_list)", "k.tiny.find_multivariate(k.rows_list, k.xs_list)",
+        "k.tiny.find_function(k.xs, k.xs_int32, 0.5, 0.25)", "k.tiny.fit(k.rows_fortran, k.xs)",
+        "k.tiny.find_candidates(k.rows_strided, k.xs)", "k.tiny.fit(k.rows_float32, k.xs_list)",
+        "k.small.find_candidates(k.noise_rows, k.noise)", "k.small.recognize_constant(0.75, alpha=0.1)",
     ],
-    "evaluation": lambda k: [
-        lambda: k.result.eval(1.5), lambda: k.result.eval(k.point), lambda: k.result.eval(k.point_array),
-        lambda: k.result.eval_batch(k.rows_list), lambda: k.result.eval_batch(k.rows_ragged),
-        lambda: k.result.predict(k.rows_strided), lambda: k.result.eval_batch(k.rows), lambda: readers(k),
+    "evaluation and properties": [
+        "k.result.eval(1.5)", "k.result.eval(k.point)", "k.result.eval(k.point_array)", "k.result.eval_batch(k.rows)",
+        "k.result.eval_batch(k.rows_list)", "k.result.eval_batch(k.rows_ragged)", "k.result.predict(k.rows_strided)",
+        "(k.fitted.to_latex(), k.fitted.to_python(), repr(k.fitted), k.fitted.formula, k.fitted.error)",
+        "(k.fitted.complexity, k.tiny.max_complexity, k.tiny.beam_width, k.tiny.complexity_penalty)",
+        "(k.tiny.alpha, k.tiny.l1_ratio, kiv_sr.Searcher(3, 0.1, 50, 0.0, 0.5))",
     ],
-    "search errors": lambda k: [
-        lambda: k.tiny.find_function(k.xs_list, k.xs_list[:-1]), lambda: k.tiny.find_multivariate([], []),
-        lambda: k.tiny.find_function(k.xs_list, k.nans), lambda: k.tiny.find_multivariate(k.wide_rows, k.xs[:4]),
-        lambda: kiv_sr.Searcher(max_complexity=0).find_function(k.xs_list, k.xs_list),
-        lambda: k.tiny.find_multivariate(np.empty((2**59, 0)), k.xs_list),  # internal error
+    "search errors": [
+        "k.tiny.find_function(k.xs_list, k.xs_list[:-1])", "k.tiny.find_multivariate([], [])",
+        "k.tiny.find_function(k.xs_list, k.nans)", "k.tiny.find_multivariate(k.wide_rows, k.xs[:4])",
+        "kiv_sr.Searcher(max_complexity=0).find_function(k.xs_list, k.xs_list)",
+        "k.tiny.find_multivariate(np.empty((2**59, 0)), k.xs_list)",  # internal error
     ],
-    "argument errors": lambda k: [
-        lambda: k.tiny.find_function(k.xs[::-1], k.xs_list), lambda: k.tiny.find_function(k.xs_list, k.bad_vector),
-        lambda: k.tiny.find_multivariate(k.bad_matrix, k.xs_list), lambda: k.tiny.recognize_constant(k.text),
-        lambda: k.tiny.find_function(k.xs_list, k.xs_list, alpha=k.text), lambda: k.tiny.find_function(k.xs_list),
-        lambda: k.tiny.fit(k.rows_list, k.xs_list, bogus=k.text), lambda: kiv_sr.Searcher(max_complexity=-1),
-        lambda: kiv_sr.Searcher(beam_width=k.text), lambda: k.result.eval(k.text), lambda: k.result.eval(k.rows_list),
-        lambda: k.result.eval_batch(k.xs_list), lambda: kiv_sr.SearchResult(), lambda: setattr(k.tiny, "alpha", 1.0),
+    "argument errors": [
+        "k.tiny.find_function(k.xs[::-1], k.xs_list)", "k.tiny.find_function(k.xs_list, k.bad_vector)",
+        "k.tiny.find_multivariate(k.bad_matrix, k.xs_list)", "k.tiny.recognize_constant(k.text)",
+        "k.tiny.find_function(k.xs_list, k.xs_list, alpha=k.text)", "k.tiny.find_function(k.xs_list)",
+        "k.tiny.fit(k.rows_list, k.xs_list, bogus=k.text)", "kiv_sr.Searcher(max_complexity=-1)",
+        "kiv_sr.Searcher(beam_width=k.text)", "k.result.eval(k.text)", "k.result.eval(k.rows_list)",
+        "k.result.eval_batch(k.xs_list)", "kiv_sr.SearchResult()", "setattr(k.tiny, 'alpha', 1.0)",
     ],
-    "memory error": lambda k: [lambda: k.tiny.find_multivariate(np.empty((2**40, 0)), k.xs_list)],
+    "memory error": ["k.tiny.find_multivariate(np.empty((2**40, 0)), k.xs_list)"],
 }
 EXPECTED = (TypeError, ValueError, OverflowError, AttributeError, MemoryError, kiv_sr.KivDimensionError,
             kiv_sr.KivComplexityError)
 
 
-def call_repeatedly(calls, times):
+def call_repeatedly(calls, k, times):
+    names = {"k": k, "np": np, "kiv_sr": kiv_sr}
     for _ in range(times):
         for call in calls:
             try:
-                call()
+                eval(call, names)
             except EXPECTED:
                 pass
             except BaseException as error:  # the internal error derives from BaseException only
@@ -105,11 +102,12 @@ def test_repeated_calls_leak_nothing(name, k, capfd, monkeypatch):
     # costs far more than the work, and what is allocated per worker is
     # released the same way for any number of them.
     monkeypatch.setenv("KIV_SR_NUM_THREADS", "1")
-    calls = CASES[name](k)
-    call_repeatedly(calls, WARM_UP)
-    watched = list(vars(k).values())
+    calls = [compile(call, call, "eval") for call in CASES[name]]
+    call_repeatedly(calls, k, WARM_UP)
+    # The inputs and, of lists, their first items, which conversions hold while reading.
+    watched = [o for v in vars(k).values() for o in [v] + (v[:1] if isinstance(v, list) else [])]
     refcounts, blocks, rss = [sys.getrefcount(o) for o in watched], sys.getallocatedblocks(), resident_bytes()
-    call_repeatedly(calls, CALLS)
+    call_repeatedly(calls, k, CALLS)
     rss_growth, block_growth = resident_bytes() - rss, sys.getallocatedblocks() - blocks
     capfd.readouterr()
     assert [sys.getrefcount(o) for o in watched] == refcounts

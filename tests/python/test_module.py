@@ -37,9 +37,6 @@ TEXTS = {
     "SearchResult.formula": (None, "The discovered mathematical formula as a string."),
     "SearchResult.error": (None, "The residual error (Mean Squared Error) of the formula."),
     "SearchResult.complexity": (None, "The structural complexity of the formula."),
-    **{f"Searcher.{name}": (None, None) for name in ("max_complexity", "beam_width", "complexity_penalty", "alpha",
-                                                     "l1_ratio")},
-    **{name: (None, None) for name in EXCEPTION_NAMES},
 }
 
 
@@ -76,29 +73,11 @@ def test_names_and_classes():
         sys.modules["kiv_sr"] = first
 
 
-def run_python(code):
-    """Runs `code` in a fresh interpreter; returns its standard output without progress lines."""
-    completed = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                               timeout=120, check=False)
-    assert completed.returncode == 0, completed.stderr
-    return [line for line in completed.stdout.splitlines() if line and "KIV" not in line]
-
-
-def test_import_from_a_second_interpreter_is_refused():
-    # Newer interpreters may refuse the single-phase module themselves, first.
-    assert run_python("""
-        import kiv_sr
-        try:
-            import _xxsubinterpreters as interpreters
-        except ImportError:
-            import _interpreters as interpreters
-        interpreters.run_string(interpreters.create(), "try:\\n import kiv_sr\\nexcept ImportError: print('refused')")
-        """) == ["refused"]
-
-
-def test_conversions_work_without_numpy():
-    # First no NumPy at all, then a NumPy whose C API cannot load.
-    assert run_python("""
+def test_fresh_interpreter_without_numpy_and_a_second_interpreter():
+    # Conversions first without NumPy at all, then with a NumPy whose C API
+    # cannot load; then an import from a second interpreter, which is refused
+    # (newer interpreters may refuse the single-phase module themselves, first).
+    code = """
         import sys, types
         import kiv_sr
         for numpy in (None, types.ModuleType("numpy")):
@@ -109,4 +88,14 @@ def test_conversions_work_without_numpy():
                 r.eval_batch([1.0, 2.0])
             except ValueError as error:
                 print(error)
-        """) == ["Plus(v_{0}, v_{1}) 3.0 [3.0, 7.0]", "Input must be a 2D list or 2D NumPy array of floats"] * 2
+        try:
+            import _xxsubinterpreters as interpreters
+        except ImportError:
+            import _interpreters as interpreters
+        interpreters.run_string(interpreters.create(), "try:\\n import kiv_sr\\nexcept ImportError: print('refused')")
+        """
+    completed = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                               timeout=120, check=False)
+    assert completed.returncode == 0, completed.stderr
+    assert [line for line in completed.stdout.splitlines() if line and "KIV" not in line] == [
+        "Plus(v_{0}, v_{1}) 3.0 [3.0, 7.0]", "Input must be a 2D list or 2D NumPy array of floats"] * 2 + ["refused"]
