@@ -26,7 +26,7 @@ def config_of(searcher):
         ((), {"l1_ratio": 0.9, "beam_width": 7}, (10, 0.1, 7, 0.0, 0.9)),
         ((5, 1, 6, 2, True), {}, (5, 1.0, 6, 2.0, 1.0)),
         ((np.int8(4),), {"alpha": np.float32(0.25), "beam_width": 2**64 - 1}, (4, 0.1, 2**64 - 1, 0.25, 0.5)),
-        ((0, -1.5, 0, math.inf, -math.inf), {}, (0, -1.5, 0, math.inf, -math.inf)),
+        ((0, -1.0, 0, math.inf, -math.inf), {}, (0, -1.0, 0, math.inf, -math.inf)),  # -1.0: the failure value
     ],
 )
 def test_arguments_are_stored_unchanged_and_read_only(args, kwargs, expected):

