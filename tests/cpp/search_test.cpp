@@ -47,6 +47,17 @@ SearchConfig config(std::uint64_t max_complexity, std::uint64_t beam_width, doub
 
 double cubic(double x) { return x * x * x - 0.5 * x + 0.3 * std::sin(3 * x); }
 
+// "result <complexity> <error in hexadecimal> <formula>" for each result.
+std::string listed(const std::vector<SearchResult>& results) {
+    std::string out;
+    char error[64];
+    for (const SearchResult& r : results) {
+        std::snprintf(error, sizeof error, "%a", r.error);
+        out += "result " + std::to_string(r.complexity()) + " " + error + " " + r.formula() + "\n";
+    }
+    return out;
+}
+
 TEST(Search, RefusesBadInputBeforePrintingAnything) {
     const char* const kLengths = "Inputs and target vector must be non-empty and equal length.";
     const std::tuple<Problem, std::uint64_t, const char*> rows[] = {  // problem, max_complexity, message
@@ -93,7 +104,7 @@ TEST(Search, SmallSearchesPrintAndReturnTheirFront) {
          nullptr, 1e-10},
         {"largest max_complexity", [](double x) { return std::cos(x); }, config(~std::uint64_t{0}, 50), "", false,
          "Cos(v_{0})"},
-        {"cubic", cubic, config(5, 100), "", false},
+        {"cubic", cubic, config(5, 100), "Level 5 processed", false},
         {"negative penalty", exp_plus_one, config(3, 50, -0.5), "", false},
         {"NaN penalty", exp_plus_one, config(3, 50, kNaN), "", false},
         {"infinite penalty", exp_plus_one, config(3, 50, kInf), "", false},
@@ -122,14 +133,6 @@ std::string without_timing(const std::string& output) {
     return std::regex_replace(std::regex_replace(output, progress, ""), duration, "processed in T.");
 }
 
-void expect_same_results(const std::vector<SearchResult>& actual, const std::vector<SearchResult>& expected) {
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t r = 0; r < expected.size(); ++r) {
-        EXPECT_EQ(actual[r].formula(), expected[r].formula());
-        EXPECT_EQ(actual[r].error, expected[r].error);
-    }
-}
-
 // Searches share only the worker pool: each caller gets a team of its own.
 TEST(Search, ResultsAndOutputDependNeitherOnTheWorkerCountNorOnSearchesRunningAtOnce) {
     const Problem problems[] = {sample(cubic, 30), sample([](double x) { return std::exp(0.3 * x) + 1.0; }, 25),
@@ -140,7 +143,7 @@ TEST(Search, ResultsAndOutputDependNeitherOnTheWorkerCountNorOnSearchesRunningAt
     setenv("KIV_SR_NUM_THREADS", "2", 1);
     const Searched two = search(problems[0], config(5, 60));
     EXPECT_EQ(without_timing(two.output), without_timing(alone[0].output));
-    expect_same_results(two.results(), alone[0].results());
+    EXPECT_EQ(listed(two.results()), listed(alone[0].results()));
     std::vector<std::optional<Outcome<std::vector<SearchResult>>>> together(std::size(problems));
     testing::internal::CaptureStdout();
     std::vector<std::thread> callers;
@@ -149,16 +152,14 @@ TEST(Search, ResultsAndOutputDependNeitherOnTheWorkerCountNorOnSearchesRunningAt
     for (std::thread& caller : callers) caller.join();
     testing::internal::GetCapturedStdout();
     unsetenv("KIV_SR_NUM_THREADS");
-    for (std::size_t i = 0; i < std::size(problems); ++i) {
-        SCOPED_TRACE(i);
-        expect_same_results(std::get<std::vector<SearchResult>>(*together[i]), alone[i].results());
-    }
+    for (std::size_t i = 0; i < std::size(problems); ++i)
+        EXPECT_EQ(listed(std::get<std::vector<SearchResult>>(*together[i])), listed(alone[i].results())) << i;
 }
 
 TEST(Search, CancelCheckStopsTheSearch) {
     int polls = 0;
     EXPECT_THROW(search(sample(cubic, 30), config(8, 100), [&] { return ++polls >= 2; }), SearchCancelled);
-    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStdout();  // left capturing by the exception
     EXPECT_GE(polls, 2);
 }
 
@@ -191,12 +192,7 @@ std::string run_case(const GoldenCase& c) {
     for (auto it = std::sregex_iterator(run.output.begin(), run.output.end(), retained); it != std::sregex_iterator();
          ++it)
         golden << "level " << (*it)[1] << " retained " << (*it)[2] << "\n";
-    for (const SearchResult& r : run.results()) {
-        char error[64];
-        std::snprintf(error, sizeof error, "%a", r.error);
-        golden << "result " << r.complexity() << " " << error << " " << r.formula() << "\n";
-    }
-    return golden.str();
+    return golden.str() + listed(run.results());
 }
 
 TEST(Golden, FixedSearchesReproduceTheirRecordedResults) {
