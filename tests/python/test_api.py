@@ -44,7 +44,7 @@ def test_arguments_are_stored_unchanged_and_read_only(args, kwargs, expected):
 def test_every_request_is_the_best_of_one_front():
     xs = np.linspace(0.5, 2.0, 12)
     ys = np.sqrt(xs) * 1.5 + 0.02 * np.cos(7 * xs)
-    searcher = small_searcher(max_complexity=4)
+    searcher = small_searcher()
     front = searcher.find_candidates(xs.reshape(-1, 1), ys)
     assert type(front) is list and len(front) > 1
     assert [c.complexity for c in front] == sorted((c.complexity for c in front), reverse=True)
