@@ -49,7 +49,7 @@ def test_signal_stops_a_search_at_any_moment_and_later_searches_are_unchanged(si
     previous = signal.signal(signum, handler)
     faulthandler.dump_traceback_later(120, exit=True)  # a search that ignores the signal never ends
     try:
-        for delay in [0.05] + [random.uniform(0.0, 0.3) for _ in range(3)]:
+        for delay in [0.05] + [random.uniform(0.01, 0.3) for _ in range(3)]:
             # Sent by another process: the search holds the interpreter lock,
             # which a Python thread would need to send it.
             sender = subprocess.Popen(["/bin/sh", "-c", f"sleep {delay:.3f}; kill -{signum.name[3:]} {os.getpid()}"])
