@@ -169,29 +169,22 @@ TEST(Retention, StableRankingWithoutNaNAndAtMostBeamWidthKeptWithEightyPercentEl
 }
 
 TEST(Retention, AfterTheElitesFewestElitesSharingTheOperatorSequenceThenScoreThenRank) {
-    // Scores equal the index. Ten candidates have operator sequences of their
-    // own; of the rest, every fourth shares key "b" and the others key "a",
-    // so the elites 0..799 hold 600 "a" and 200 "b".
-    const auto key_of = [](std::size_t index) -> std::string {
-        if (index >= 4000 && index < 4010) return "u" + std::to_string(index);
-        return index % 4 == 3 ? "b" : "a";
-    };
+    // Large enough that an unstable sort would reorder equal scores.
     std::vector<ScoredCandidate> pairs = ranked_by_index(5000);
     std::shuffle(pairs.begin(), pairs.end(), std::mt19937(11));
-    for (ScoredCandidate& pair : pairs) pair.score = std::floor(pair.score / 2);  // ties that rank keeps in order
+    for (ScoredCandidate& pair : pairs) pair.score = std::floor(pair.score / 2);
     std::vector<ScoredCandidate> stable = pairs;
     std::stable_sort(stable.begin(), stable.end(), [](auto& a, auto& b) { return a.score < b.score; });
     rank(pairs);
     EXPECT_EQ(indices_of(pairs), indices_of(stable));
-    std::vector<std::size_t> expected;
-    for (std::size_t i = 0; i < 800; ++i) expected.push_back(i);
-    for (std::size_t i = 4000; i < 4010; ++i) expected.push_back(i);
-    for (std::size_t i = 803; expected.size() < 1000; i += 4) expected.push_back(i);
-    EXPECT_EQ(indices_of(retain(ranked_by_index(5000), 1000, elite_count(1000), key_of)), expected);
-    // Beam 5: elites 0..3 all have key "e"; the rest tie on (0, score) and keep their ranked order.
-    const auto e_or_f = [](std::size_t index) { return index < 4 ? std::string("e") : std::string("f"); };
-    const std::vector<ScoredCandidate> ties = {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {9, 2}, {5, 2}, {7, 2}, {6, 2}};
-    EXPECT_EQ(indices_of(retain(ties, 5, elite_count(5), e_or_f)), (std::vector<std::size_t>{0, 1, 2, 3, 9}));
+    // Beam 10: the elites 0..7 have keys a twice, b once, c three times, d and e
+    // once. Of the rest, those with keys no elite has come first (10, then 13
+    // ranked before 12 at the same score), then b, a and c.
+    const std::string keys = "aabcccdecafbgh";
+    std::vector<ScoredCandidate> ranked = ranked_by_index(12);
+    ranked.insert(ranked.end(), {{13, 12.0}, {12, 12.0}});
+    EXPECT_EQ(indices_of(retain(ranked, 10, elite_count(10), [&](std::size_t i) { return keys.substr(i, 1); })),
+              (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7, 10, 13}));
 }
 
 // Offers errors[i] for v_0 wrapped in Neg to complexity i + 1.

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <random>
-#include <regex>
 
 #include "core/block_evaluator.hpp"
 #include "engine/optimizer.hpp"
-#include "engine/scoring.hpp"
 #include "invariant.hpp"
 #include "test_util.hpp"
 
@@ -83,88 +81,15 @@ Candidate candidate(RandomSource& random, const Dataset& data) {
 
 bool is_leaf(const Token& t) { return t.kind != TokenKind::Op || t.arity == 0; }
 
-// A plain transcription of the penalized error, row by row, Param k at (p[k], 0).
-double reference_error(const Expression& e, const std::vector<double>& p, const Rows& rows,
-                       const std::vector<double>& targets, double alpha, double l1_ratio) {
-    double s = 0.0, l1 = 0.0, l2 = 0.0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto value = e.eval_with_params(complex_row(rows[i]), complex_row(p), builtins());
-        if (!value) return kInf;
-        s += (value->re - targets[i]) * (value->re - targets[i]);
-    }
-    for (const double v : p) l1 += std::fabs(v), l2 += v * v;
-    for (const Token& t : e.tokens)
-        if (t.kind == TokenKind::Real) l1 += std::fabs(t.value.re), l2 += t.value.re * t.value.re;
-    return s / static_cast<double>(rows.size()) + alpha * (l1_ratio * l1 + ((1 - l1_ratio) * 0.5) * l2);
-}
-
-// A plain transcription of the refinement: forward-difference Jacobian, diagonal
-// normal equations, damping that grows on rejection and shrinks on acceptance.
-// `course` receives 'A' for each accepted trial and 'R' for each rejected one.
-std::pair<Expression, double> reference_refine(const Expression& e, const Rows& rows,
-                                               const std::vector<double>& targets, std::size_t max_iterations,
-                                               double alpha, double l1_ratio, std::string* course = nullptr) {
-    std::vector<double> p;
-    for (const Token& t : e.tokens)
-        if (t.kind == TokenKind::Param) p.push_back(t.value.re);
-    const std::size_t np = p.size();
-    double best = reference_error(e, p, rows, targets, alpha, l1_ratio), lambda = 0.01;
-    const auto f = [&](std::size_t i, const std::vector<double>& at) {
-        const auto v = e.eval_with_params(complex_row(rows[i]), complex_row(at), builtins());
-        return v ? v->re : 0.0;
-    };
-    for (std::size_t iteration = 0, rejections = 0; np > 0 && lambda <= 10000 && iteration < max_iterations;
-         ++iteration) {
-        std::vector<double> d(np), g(np), q(np);
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const double f0 = f(i, p);
-            for (std::size_t k = 0; k < np; ++k) {
-                std::vector<double> shifted = p;
-                shifted[k] += 1e-6;
-                const double jacobian = (f(i, shifted) - f0) / 1e-6;
-                d[k] += jacobian * jacobian, g[k] += jacobian * (f0 - targets[i]);
-            }
-        }
-        for (std::size_t k = 0; k < np; ++k) q[k] = p[k] - g[k] / ((lambda + d[k]) + 1e-6);
-        const double err = reference_error(e, q, rows, targets, alpha, l1_ratio);
-        if (course) *course += err < best ? 'A' : 'R';
-        if (err < best) {
-            const double previous = best;
-            p = q, best = err;
-            if (std::fabs(previous - err) < 1e-9) break;
-            rejections = 0, lambda /= 10;
-        } else {
-            if (rejections++ > 1) break;
-            lambda *= 10;
-        }
-    }
-    Expression result = e;
-    for (std::size_t i = 0, k = 0; i < e.tokens.size(); ++i)
-        if (e.tokens[i].kind == TokenKind::Param) result.tokens[i].value = {p[k++], 0.0};
-    return {result, best};
-}
-
-// Every token value identical bit for bit, and the error too.
-void expect_same_fit(const Expression& e, double error, const std::pair<Expression, double>& expected) {
-    EXPECT_TRUE(same_bits(error, expected.second)) << error << " vs " << expected.second;
-    ASSERT_EQ(e.tokens.size(), expected.first.tokens.size());
-    for (std::size_t i = 0; i < e.tokens.size(); ++i)
-        EXPECT_TRUE(SameBits(e.tokens[i].value, expected.first.tokens[i].value)) << "token " << i;
-}
-
 // Block evaluation gives the bits of the row-by-row reference, over all rows
-// and in a block at an offset with known operands; refinement gives the fit
-// of the reference, on data without special values every other time so that
-// fits make progress.
-TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOnEveryPathAndInRefinement) {
-    RandomSource random{std::mt19937_64(0x6b69765f7372)};
+// and in a block at an offset with known operands.
+TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlocks) {
+    RandomSource random{std::mt19937_64(0x6b69765f7372), 0.25};
     BlockEvaluator evaluator;
-    ConstantFitter fitter;  // reused, as a worker reuses it across candidates
     const std::size_t row_counts[] = {0, 1, 5, 63, 64, 65, 127, 128, 129, 200};
-    std::size_t present = 0, absent = 0, whole_absent = 0, known_used = 0, refined = 0, improved = 0;
+    std::size_t present = 0, absent = 0, whole_absent = 0, known_used = 0;
     std::array<Complex, BlockEvaluator::kBlockRows> block{};
     for (int dataset = 0; dataset < 40; ++dataset) {
-        random.special_share = dataset % 2 == 0 ? 0.25 : 0.0;
         // Three columns, read as up to four; rows ragged from 1 to 4 values every third time.
         Rows rows(row_counts[dataset % std::size(row_counts)]);
         for (auto& row : rows) {
@@ -207,25 +132,6 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOnEveryPathAndInRefin
             evaluator.evaluate_block(e.tokens, data, first, count, params, builtins(), block.data(), c.known);
             for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], out[first + r])) << first + r;
             known_used += c.known.size();
-            // Refinement re-applies new Param values and nudged Param leaves on the tape.
-            std::vector<double> targets(data.rows);
-            for (double& t : targets) t = random.number();
-            const double alpha = n % 3 == 0 ? 0.0 : 0.05 * (dataset % 7), l1_ratio = 0.25 * (dataset % 5);
-            const std::size_t limit = n % 4 == 0 ? 10 : 30;
-            Expression fit = e;
-            double initial = 0.0;
-            const double error =
-                fitter.refine(fit.tokens, data, targets, builtins(), limit, alpha, l1_ratio, &initial, c.known);
-            expect_same_fit(fit, error, reference_refine(e, rows, targets, limit, alpha, l1_ratio));
-            std::vector<double> p;
-            for (const Token& t : e.tokens)
-                if (t.kind == TokenKind::Param) p.push_back(t.value.re);
-            const double at_p = fitter.error_with_params(e.tokens, p, data, targets, builtins(), alpha, l1_ratio);
-            EXPECT_TRUE(same_bits(at_p, reference_error(e, p, rows, targets, alpha, l1_ratio)));
-            // Scoring sums the same squares over the blocks (its penalty adds the constants in token order).
-            const double raw = compute_raw_error(0.0, l1_ratio, fit, data, targets, builtins());
-            EXPECT_TRUE(alpha != 0.0 || is_leaf(e.tokens.back()) || same_bits(raw, error)) << raw << ", " << error;
-            refined += e.n_params > 0, improved += error < initial;
         }
     }
     // The random cases must reach both outcomes, the ragged rule, every shortcut and fits that progress.
@@ -233,7 +139,6 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOnEveryPathAndInRefin
     EXPECT_GT(absent, 5000u);
     EXPECT_GT(whole_absent, 300u);
     EXPECT_GT(known_used, 300u);
-    EXPECT_GT(improved, refined / 4);
 }
 
 TEST(Evaluation, MalformedTokensRowsOutsideTheDataAndTargetsOfAnotherLengthAreInvariantViolations) {
@@ -254,30 +159,27 @@ TEST(Evaluation, MalformedTokensRowsOutsideTheDataAndTargetsOfAnotherLengthAreIn
                  InvariantViolation);
 }
 
-TEST(Evaluation, RefinementCoursesMatchTheReference) {
-    const Expression sin_c = unary(kSin, param_leaf({-1.9, 0.0}));
-    const std::tuple<const char*, Expression, Rows, std::vector<double>, std::size_t, const char*> rows[] = {
-        // From 0.1 to 1 in three accepted steps, the last one within the tolerance.
-        {"worked example", parameter_leaf(), {{0.0}, {0.0}}, {1.0, 1.0}, 10, "AAA"},
-        // Every trial repeats the error: the initial values return, imaginary parts cleared.
-        {"already at the optimum", param_leaf({1.5, 4.0}), {{0.0}, {0.0}}, {1.5, 1.5}, 10, "RRR"},
-        // Sin(C) cannot reach 2: steps overshoot, are damped twice, accepted, again.
-        {"acceptance resets the rejections", sin_c, {{0.0}}, {2.0}, 30, ".*RRARRA.*"},
-        {"iteration limit", sin_c, {{0.0}}, {2.0}, 4, "...."},
-        // Times(0, C) is 0 whatever C is: a zero Jacobian column, so that C never moves.
-        {"parameter without influence",
-         binary(kPlus, binary(kTimes, parameter_leaf(), variable_leaf(0)),
-                binary(kTimes, const_leaf(kZero), param_leaf({0.25, 0}))),
-         {{1.0}, {2.0}, {3.0}}, {2.0, 4.0, 6.0}, 10, "A.*"},
+// Refinement moves the Param real parts and clears their imaginary parts;
+// a Param without influence on the values stays, and a NaN error never improves.
+TEST(Evaluation, RefinementFitsParamsWithoutInfluenceOrNaNErrorsStaying) {
+    const Expression scaled = binary(kTimes, param_leaf({0.5, 3.0}), variable_leaf(0));
+    const std::tuple<const char*, Expression, Rows, std::vector<double>, std::vector<double>, double> rows[] = {
+        // name, expression, data, targets, fitted Param values (to 1e-9), error (at most)
+        {"constant", parameter_leaf(), {{0.0}, {0.0}}, {1.0, 1.0}, {1.0}, 1e-15},
+        {"already at the optimum", param_leaf({1.5, 4.0}), {{0.0}, {0.0}}, {1.5, 1.5}, {1.5}, 0.0},
+        {"NaN target", scaled, {{1.0}, {2.0}}, {1.0, kNaN}, {0.5}, kNaN},
+        // Times(0, C) is 0 whatever C is: a zero Jacobian column.
+        {"parameter without influence", binary(kPlus, scaled, binary(kTimes, const_leaf(kZero), param_leaf({0.25, 0}))),
+         {{1.0}, {2.0}, {3.0}}, {2.0, 4.0, 6.0}, {2.0, 0.25}, 1e-12},
     };
-    for (const auto& [name, e, data, targets, limit, pattern] : rows) {
-        SCOPED_TRACE(name);
-        std::string course;
-        const auto expected = reference_refine(e, data, targets, limit, 0.0, 0.5, &course);
-        EXPECT_TRUE(std::regex_match(course, std::regex(pattern))) << course;
-        const auto [fit, error] = refine_constants(e, Dataset::from_rows(data), targets, builtins(), limit, 0.0, 0.5);
-        expect_same_fit(fit, error, expected);
-        EXPECT_TRUE(std::string(name) != "worked example" || std::fabs(fit.tokens[0].value.re - 1.0) < 1e-9);
+    for (const auto& [name, e, data, targets, fitted, error] : rows) {
+        const auto [fit, fit_error] = refine_constants(e, Dataset::from_rows(data), targets, builtins(), 30, 0.0, 0.5);
+        EXPECT_TRUE(std::isnan(error) ? std::isnan(fit_error) : fit_error <= error) << name << ": " << fit_error;
+        for (std::size_t i = 0, k = 0; i < fit.tokens.size(); ++i) {
+            if (fit.tokens[i].kind != TokenKind::Param) continue;
+            EXPECT_NEAR(fit.tokens[i].value.re, fitted[k++], 1e-9) << name;
+            EXPECT_EQ(fit.tokens[i].value.im, 0.0) << name;
+        }
     }
 }
 
