@@ -1,7 +1,7 @@
 // Shared helpers for the C++ tests: the builtin registry and its ids,
 // expression builders, bitwise comparison of complex values (signed zeros
-// matter to the search), a check of an exception's type and message, and
-// tests run once per worker count.
+// matter to the search), a check of an exception's message, and tests run
+// once per worker count.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,19 +38,13 @@ inline Expression unary(std::size_t id, const Expression& a) { return apply_unar
 inline Expression binary(std::size_t id, const Expression& a, const Expression& b) {
     return apply_binary(id, a, b, builtins());
 }
-inline Expression real_leaf(double value) { return {{Token::real(value)}, "r", 1, 0, 0}; }
+inline Expression real_leaf(double value) { return {{Token::real(value)}, "r", 1}; }
 inline Expression const_leaf(std::size_t id) { return {{Token::constant(id, *builtins().op(id).eval({}))}, "k", 1}; }
 // The parameter leaf holding `value` in place of 0.1.
 inline Expression param_leaf(Complex value) {
     Expression e = parameter_leaf();
     e.tokens[0].value = value;
     return e;
-}
-
-inline std::vector<Complex> complex_row(const std::vector<double>& row) {
-    std::vector<Complex> out;
-    for (const double v : row) out.push_back({v, 0.0});
-    return out;
 }
 
 inline void PrintTo(const Complex& z, std::ostream* os) { *os << "(" << z.re << ", " << z.im << ")"; }
@@ -60,19 +54,16 @@ inline bool same_bits(double a, double b) {
     return (std::isnan(a) && std::isnan(b)) || std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// Both parts by same_bits; for optional values, both absent or both present with equal bits.
+// Both absent, or both present with both parts equal by same_bits.
 inline testing::AssertionResult SameBits(std::optional<Complex> actual, std::optional<Complex> expected) {
-    if (actual.has_value() != expected.has_value())
-        return testing::AssertionFailure() << (actual ? "present" : "absent") << " where the other is not";
-    if (!actual || (same_bits(actual->re, expected->re) && same_bits(actual->im, expected->im)))
+    if (actual.has_value() == expected.has_value() &&
+        (!actual || (same_bits(actual->re, expected->re) && same_bits(actual->im, expected->im))))
         return testing::AssertionSuccess();
-    return testing::AssertionFailure() << testing::PrintToString(*actual) << " differs in bits from "
-                                       << testing::PrintToString(*expected);
+    return testing::AssertionFailure() << testing::PrintToString(actual) << " is not " << testing::PrintToString(expected);
 }
 
-// A test run once per worker count given by its parameter: it pins the worker
-// count of parallel_for through KIV_SR_NUM_THREADS, which worker_count()
-// re-reads on every call, and clears the setting afterwards.
+// A test run once per worker count given by its parameter, which it sets in
+// KIV_SR_NUM_THREADS (read by worker_count() on every call).
 class ThreadCountTest : public testing::TestWithParam<std::size_t> {
 protected:
     void SetUp() override { setenv("KIV_SR_NUM_THREADS", std::to_string(GetParam()).c_str(), 1); }
@@ -82,16 +73,13 @@ protected:
 }  // namespace kiv
 
 // Expects `statement` to throw `type` whose what() contains `fragment`.
-#define EXPECT_THROW_MSG(statement, type, fragment)                                   \
-    do {                                                                              \
-        try {                                                                         \
-            statement;                                                                \
-            ADD_FAILURE() << "no exception from " #statement;                         \
-        } catch (const type& e) {                                                     \
-            EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos)        \
-                << "message \"" << e.what() << "\" lacks \"" << (fragment) << "\"";   \
-        }                                                                             \
-    } while (false)
+#define EXPECT_THROW_MSG(statement, type, fragment)                                                     \
+    try {                                                                                               \
+        statement;                                                                                      \
+        ADD_FAILURE() << "no exception from " #statement;                                               \
+    } catch (const type& e) {                                                                           \
+        EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << "message: " << e.what(); \
+    }
 
 #define INSTANTIATE_THREAD_COUNTS(fixture)                                                      \
     INSTANTIATE_TEST_SUITE_P(Threads, fixture, testing::Values(std::size_t{1}, std::size_t{2}), \
