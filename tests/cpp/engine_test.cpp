@@ -1,15 +1,16 @@
-// The parts of a search level: scoring, deduplication, expansion, ranking
-// and retention, and the Pareto front with its final refinement.
+// The parts of a search level: scoring, deduplication, ranking and
+// retention, and the Pareto front with its final refinement. (Expansion is
+// pinned by the golden searches.)
 #include <memory>
 #include <random>
 #include <set>
 #include <tuple>
 #include <utility>
 
-#include "engine/expansion.hpp"
 #include "engine/optimizer.hpp"
 #include "engine/pareto_front.hpp"
 #include "engine/retention.hpp"
+#include "engine/seen_set.hpp"
 #include "engine/scoring.hpp"
 #include "invariant.hpp"
 #include "test_util.hpp"
@@ -82,47 +83,6 @@ TEST_P(SeenSetBatch, BatchesAndInsertsReportExactlyTheKeysNotSeenBefore) {
 }
 
 INSTANTIATE_THREAD_COUNTS(SeenSetBatch);
-
-// Expands a beam seeded like a one-column search, every candidate retained.
-// Same-bucket pairs skip the larger formula first for commutative operators
-// only. The expander takes a child's fingerprint from its operands' sample
-// values; it must be the child's own.
-TEST(Expansion, LevelsApplyOperatorsInOrderAndSkipMirroredPairsAndDuplicates) {
-    const Dataset data = Dataset::from_rows({{0.5}, {-1.5}});
-    SeenSet seen;
-    Beam beam;
-    Expander expander(builtins(), seen);
-    std::vector<BeamEntry> leaves;
-    for (const Expression& leaf : {parameter_leaf(), variable_leaf(0)}) {
-        seen.insert(digest(*fingerprint(leaf, builtins())));
-        leaves.push_back(BeamEntry::make(leaf, builtins(), data));
-    }
-    beam.add_level({});
-    beam.add_level(std::move(leaves));
-    std::vector<std::string> formulas[5];  // of the candidates of each level
-    std::size_t generated[5] = {};
-    for (std::size_t level = 2; level <= 4; ++level) {
-        std::vector<BeamEntry> entries;
-        for (const Recipe& recipe : expander.expand(level, beam, {})) {
-            Expression e = beam.materialize(recipe, level, builtins(), {});
-            const auto fp = fingerprint(e, builtins());
-            ASSERT_TRUE(fp.has_value()) << e.formula;
-            EXPECT_FALSE(seen.insert(digest(*fp))) << e.formula << ": the incremental fingerprint differs";
-            formulas[level].push_back(e.formula);
-            entries.push_back(BeamEntry::make(std::move(e), builtins(), data));
-        }
-        beam.add_level(std::move(entries));
-        generated[level] = expander.generated();
-    }
-    // Every unary operator on both leaves; then every pair of the two leaves with each of the 5 binary
-    // operators, less Plus(v_{0}, C) and Times(v_{0}, C), and every unary operator on level 2.
-    const std::size_t unary = builtins().ids_by_arity(1).size();
-    EXPECT_EQ(generated[2], 2 * unary);
-    EXPECT_EQ(generated[3], formulas[2].size() * unary + 4 * 5 - 2);
-    ASSERT_GE(formulas[2].size(), 2u);
-    EXPECT_EQ(formulas[2][0] + ", " + formulas[2][1], "Neg(C), Inv(C)") << "unary operators in registry order";
-    EXPECT_LT(formulas[3].size(), generated[3]) << "equivalent candidates are dropped";
-}
 
 std::vector<std::size_t> indices_of(const std::vector<ScoredCandidate>& pairs) {
     std::vector<std::size_t> indices;

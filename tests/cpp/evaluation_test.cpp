@@ -51,34 +51,6 @@ struct RandomSource {
     }
 };
 
-// A random expression, half the time built as the search builds candidates:
-// an operator over two operands, those without Param whose columns every row
-// has mostly read from their values on all rows.
-struct Candidate {
-    Expression e;
-    std::vector<std::vector<Complex>> values;
-    std::vector<KnownValues> known;
-};
-
-Candidate candidate(RandomSource& random, const Dataset& data) {
-    if (random.chance(0.5)) return {random.tree(1 + random.below(12)), {}, {}};
-    Candidate c;
-    const Expression left = random.tree(1 + random.below(6)), right = random.tree(1 + random.below(6));
-    c.e = binary(random.id(2), left, right);
-    c.values.reserve(2);  // `known` points into them
-    for (std::size_t first = 0; const Expression* operand : {&left, &right}) {
-        const bool complete = std::none_of(operand->tokens.begin(), operand->tokens.end(), [&](const Token& t) {
-            return t.kind == TokenKind::Var && t.index >= data.min_row_length;
-        });
-        if (operand->n_params == 0 && complete && random.chance(0.8)) {
-            BlockEvaluator().evaluate(operand->tokens, data, {}, builtins(), c.values.emplace_back(data.rows));
-            c.known.push_back({first, first + operand->tokens.size() - 1, c.values.back().data()});
-        }
-        first += operand->tokens.size();
-    }
-    return c;
-}
-
 bool is_leaf(const Token& t) { return t.kind != TokenKind::Op || t.arity == 0; }
 
 // Block evaluation gives the bits of the row-by-row reference, over all rows
@@ -88,6 +60,7 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
     BlockEvaluator evaluator;
     const std::size_t row_counts[] = {0, 1, 5, 63, 64, 65, 127, 128, 129, 200};
     std::size_t present = 0, absent = 0, whole_absent = 0, known_used = 0;
+    std::vector<Complex> values;  // of a known operand
     std::array<Complex, BlockEvaluator::kBlockRows> block{};
     for (int dataset = 0; dataset < 40; ++dataset) {
         // Three columns, read as up to four; rows ragged from 1 to 4 values every third time.
@@ -99,8 +72,17 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
         const Dataset data = Dataset::from_rows(rows);
         std::vector<Complex> out(data.rows), stack;
         for (int n = 0; n < 50; ++n) {
-            const Candidate c = candidate(random, data);
-            const Expression& e = c.e;
+            // Half the time built as the search builds candidates: an operator over two operands, the right
+            // one read from its values on all rows when it has no Param and its columns are on every row.
+            const Expression left = random.tree(1 + random.below(6)), right = random.tree(1 + random.below(6));
+            const bool composed = random.chance(0.5);
+            const Expression e = composed ? binary(random.id(2), left, right) : random.tree(1 + random.below(12));
+            std::vector<KnownValues> known;
+            if (composed && right.n_params == 0 && right.n_vars <= data.min_row_length) {
+                values.resize(data.rows);
+                BlockEvaluator().evaluate(right.tokens, data, {}, builtins(), values);
+                known.push_back({left.tokens.size(), e.tokens.size() - 2, values.data()});
+            }
             std::vector<Complex> params(random.below(e.n_params + 2));
             for (Complex& p : params) p = random.complex();
             SCOPED_TRACE(testing::Message() << "dataset " << dataset << ", " << e.formula << ", " << params.size()
@@ -130,9 +112,9 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
             if (data.rows == 0) continue;
             const std::size_t first = random.below(data.rows);
             const std::size_t count = 1 + random.below(std::min(BlockEvaluator::kBlockRows, data.rows - first));
-            evaluator.evaluate_block(e.tokens, data, first, count, params, builtins(), block.data(), c.known);
+            evaluator.evaluate_block(e.tokens, data, first, count, params, builtins(), block.data(), known);
             for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], out[first + r])) << first + r;
-            known_used += c.known.size();
+            known_used += known.size();
         }
     }
     // The random cases must reach both outcomes, the ragged rule and known operands.
