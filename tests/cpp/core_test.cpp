@@ -64,22 +64,22 @@ TEST(Expression, CompositionNumbersParamsLeftToRightAndChecksItsLimits) {
     }
 }
 
-TEST(NumberText, CorrectlyRoundedWithTiesToEvenAndTheSignBitKept) {
-    const std::pair<double, const char*> fixed[] = {
-        {0.1, "0.1000"}, {-1.23456, "-1.2346"}, {1e20, "100000000000000000000.0000"}, {-0.0, "-0.0000"},
-        {0.03125, "0.0312"}, {0.09375, "0.0938"},  // exact ties
-        {0.00005, "0.0001"},                       // just above the tie in binary
-        {-0.00001, "-0.0000"}, {kInf, "inf"}, {-kInf, "-inf"}, {-kNaN, "NaN"},
+// Correctly rounded from the binary value, ties to even, the sign bit kept.
+TEST(NumberText, FixedAndExponentTexts) {
+    const std::tuple<double, const char*, const char*> rows[] = {  // value, fixed text, exponent text
+        {0.0, "0.0000", "0.000000e0"}, {-0.0, "-0.0000", "-0.000000e0"}, {-1.23456, "-1.2346", "-1.234560e0"},
+        {0.03125, "0.0312", "3.125000e-2"}, {0.09375, "0.0938", "9.375000e-2"},  // fixed ties
+        {0.00005, "0.0001", "5.000000e-5"},  // just above the tie in binary
+        {-0.00001, "-0.0000", "-1.000000e-5"}, {1e20, "100000000000000000000.0000", "1.000000e20"},
+        {12345685.0, "12345685.0000", "1.234568e7"}, {12345675.0, "12345675.0000", "1.234568e7"},  // ties
+        {1.5e-300, "0.0000", "1.500000e-300"}, {-kInf, "-inf", "-inf"}, {-kNaN, "NaN", "NaN"},
     };
-    for (const auto& [value, text] : fixed) EXPECT_EQ(fixed4_text(value), text) << value;
+    for (const auto& [value, fixed, exponent] : rows) {
+        EXPECT_EQ(fixed4_text(value), fixed) << value;
+        EXPECT_EQ(exponent_text(value), exponent) << value;
+    }
     const std::string largest = fixed4_text(std::numeric_limits<double>::max());  // 309 digits
     EXPECT_EQ(largest.substr(0, 6) + largest.substr(309), "179769.0000");
-    const std::pair<double, const char*> exponent[] = {
-        {0.0, "0.000000e0"}, {-0.0, "-0.000000e0"}, {0.00123456789, "1.234568e-3"}, {12345.0, "1.234500e4"},
-        {1e100, "1.000000e100"}, {1.5e-300, "1.500000e-300"}, {12345685.0, "1.234568e7"},  // exact tie
-        {12345675.0, "1.234568e7"}, {-kInf, "-inf"}, {-kNaN, "NaN"},                      // exact tie
-    };
-    for (const auto& [value, text] : exponent) EXPECT_EQ(exponent_text(value), text) << value;
 }
 
 // LaTeX groups an operand where precedence requires; Python encloses every operand.

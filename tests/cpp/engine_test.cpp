@@ -94,7 +94,10 @@ std::vector<ScoredCandidate> ranked_by_index(std::size_t n) {
     return pairs;
 }
 
-TEST(Retention, StableRankingWithoutNaNAndAtMostBeamWidthKeptWithEightyPercentElites) {
+// Ranking is stable and refuses NaN. Retention keeps at most the beam width:
+// 80 % elites, then the candidates whose operator sequence the fewest elites
+// share, then by score, then in ranked order.
+TEST(Retention, StableRankingAndEliteThenOperatorSequenceThenScoreRetention) {
     const std::pair<std::uint64_t, std::size_t> elites[] = {
         {0, 0}, {1, 0}, {2, 1}, {3, 2}, {1000, 800}, {1'000'000'000'000'000, 800'000'000'000'000}};
     for (const auto& [beam_width, count] : elites) EXPECT_EQ(elite_count(beam_width), count) << beam_width;
@@ -115,11 +118,8 @@ TEST(Retention, StableRankingWithoutNaNAndAtMostBeamWidthKeptWithEightyPercentEl
                   indices_of(ranked_by_index(expected)))
             << count << " candidates, beam " << beam_width;
     EXPECT_THROW(retain(ranked_by_index(10), 4, 5, same_key), InvariantViolation);
-}
-
-TEST(Retention, AfterTheElitesFewestElitesSharingTheOperatorSequenceThenScoreThenRank) {
     // Large enough that an unstable sort would reorder equal scores.
-    std::vector<ScoredCandidate> pairs = ranked_by_index(5000);
+    pairs = ranked_by_index(5000);
     std::shuffle(pairs.begin(), pairs.end(), std::mt19937(11));
     for (ScoredCandidate& pair : pairs) pair.score = std::floor(pair.score / 2);
     std::vector<ScoredCandidate> stable = pairs;
