@@ -27,7 +27,6 @@ TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableVa
                                                                 binary(kTimes, const_leaf(kPi), real_leaf(0.5)));
     const Rows ragged{{1.0, 2.0}, {3.0}, {5.0, 6.0}};
     const std::tuple<const char*, Expression, Rows, std::vector<double>, double, double> rows[] = {
-        {"parameter leaf", parameter_leaf(), {{0.0}, {0.0}, {0.0}}, {1.0, 2.0, 3.0}, 0.0, 4.276666666666666},
         {"penalty", constants, {{1.0}, {2.0}}, {-2 + M_PI / 2, -4 + M_PI / 2}, 0.8, 0.8 * (2.5 * 0.5 + 4.25 * 0.25)},
         {"leaf of magnitude 2e15", v0, {{1.0}, {2e15}}, {1.0, 0.0}, 0.0, kInf},
         {"infinite leaf", v0, {{1.0}, {kInf}}, {1.0, 0.0}, 0.0, kInf},
@@ -159,13 +158,6 @@ TEST(ParetoFront, StrictlySmallerNonNaNErrorsReplaceEntriesAndEarlyExitNeedsOneA
         EXPECT_EQ(check_early_exit(1e-10, *front_of(errors), false), expected) << testing::PrintToString(errors);
         EXPECT_FALSE(check_early_exit(1e-10, *front_of(errors), true));
     }
-    // score_and_update offers finite errors only.
-    ParetoFront front;
-    const Dataset data = Dataset::from_rows({{1.0}, {2.0}});
-    score_and_update(variable_leaf(1), data, std::vector<double>{1.0, 3.0}, front, builtins(), 0.0, 0.5);
-    EXPECT_TRUE(front.entries().empty());
-    score_and_update(variable_leaf(0), data, std::vector<double>{1.0, 3.0}, front, builtins(), 0.0, 0.5);
-    EXPECT_EQ(front.entries().at(1).error, 0.5);
 }
 
 using Results = std::vector<std::tuple<std::string, double, Complex>>;  // formula, error, first token's value

@@ -90,31 +90,23 @@ TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
     }
 }
 
-// What a Progress printed to standard output while `body` ran on it.
-template <class Body>
-std::string printed(Body body) {
-    testing::internal::CaptureStdout();
-    Progress progress;
-    body(progress);
-    return testing::internal::GetCapturedStdout();
-}
-
 // A line for each rise of the percentage, whichever worker causes it: each
 // percentage at most once, 100 always, none for surplus candidates, every one
 // when a lone worker counts. Each line has a bar of one full cell per ten
 // percent and no time left at 100 %. level_evaluated ends the line of a level
 // with candidates only; start_level resets the counts.
 TEST_P(ParallelFor, ProgressFromWorkersPrintsOneLineForEachRiseOfThePercentage) {
-    const std::string text = printed([](Progress& progress) {
-        progress.start_level(4, 5000);
-        parallel_for(5001, [&](std::size_t) { progress.candidate_started(); });
-        progress.level_evaluated();
-        progress.start_level(5, 0);
-        progress.candidate_started();
-        progress.level_evaluated();
-        progress.start_level(6, 3);
-        progress.candidate_started();
-    });
+    testing::internal::CaptureStdout();
+    Progress progress;
+    progress.start_level(4, 5000);
+    parallel_for(5001, [&](std::size_t) { progress.candidate_started(); });
+    progress.level_evaluated();
+    progress.start_level(5, 0);
+    progress.candidate_started();
+    progress.level_evaluated();
+    progress.start_level(6, 3);
+    progress.candidate_started();
+    const std::string text = testing::internal::GetCapturedStdout();
     static const std::regex pattern("\r  \\[KIV\\] L([0-9]+) Progress: \\[((?:█|░)*)\\] ([0-9]+)% "
                                     "\\(([0-9]+)/([0-9]+)\\) \\| [0-9]+\\.[0-9]s \\(Est: ([0-9]+\\.[0-9])s\\)   ");
     std::vector<std::array<std::size_t, 4>> lines;  // level, percentage, processed, total
