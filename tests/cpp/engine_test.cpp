@@ -33,8 +33,7 @@ TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableVa
         {"NaN leaf", v0, {{1.0}, {kNaN}}, {1.0, 0.0}, 0.0, kInf},
         {"ragged rows, column on every row", v0, ragged, {1.0, 3.0, 5.0}, 0.0, 0.0},
         {"ragged rows, column missing from one", binary(kPlus, v0, variable_leaf(1)), ragged, {1, 3, 5}, 0.0, kInf},
-        // More targets: the sum over the rows is divided by all of them.
-        {"more targets", v0, {{1.0}, {2.0}}, {0.0, 0.0, 9.0, 9.0}, 0.0, 5.0 / 4.0},
+        {"more targets: all of them divide", v0, {{1.0}, {2.0}}, {0.0, 0.0, 9.0, 9.0}, 0.0, 5.0 / 4.0},
     };
     for (const auto& [name, expression, data, targets, alpha, expected] : rows)
         EXPECT_EQ(compute_raw_error(alpha, 0.5, expression, Dataset::from_rows(data), targets, builtins()), expected)
@@ -49,7 +48,7 @@ class SeenSetBatch : public ThreadCountTest {};
 // nearby fingerprints (a weak digest would collide them), one probe start in
 // every shard (long runs that wrap), the all-zero key (which also marks empty
 // slots) and keys differing in one half. Random batches follow, then the first again.
-TEST_P(SeenSetBatch, BatchesAndInsertsReportExactlyTheKeysNotSeenBefore) {
+TEST_P(SeenSetBatch, BatchesReportExactlyTheKeysNotSeenBefore) {
     std::vector<std::vector<FingerprintKey>> batches(1);
     for (std::int64_t a = -50; a < 50; ++a)
         for (std::int64_t b = -50; b < 50; ++b) batches[0].push_back(digest(Fingerprint{a, 0, 0, 0, 0, 0, 0, 0, 0, b}));

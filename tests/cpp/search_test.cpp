@@ -75,9 +75,9 @@ TEST(Search, SmallSearchesPrintAndReturnTheirFrontOrTheirRefusal) {
     exhaustive.exhaustive = true;
     const auto line = [](double x) { return x; };
     const auto exp_plus_one = [](double x) { return std::exp(x) + 1.0; };
-    const char* const lengths = "Inputs and target vector must be non-empty and equal length.";
     const Row rows[] = {
-        {"3 rows, 2 targets", {{{1.0}, {2.0}, {3.0}}, {1.0, 2.0}}, config(3, 10), "", true, lengths},
+        {"3 rows, 2 targets", {{{1.0}, {2.0}, {3.0}}, {1.0, 2.0}}, config(3, 10), "", true,
+         "Inputs and target vector must be non-empty and equal length."},
         {"256 columns", {{std::vector<double>(256, 1.0)}, {1.0}}, config(3, 10), "", true,
          "Inputs have 256 columns; at most 255 input variables are supported."},
         {"max_complexity 0", sample(cubic), config(0, 10), "", true, "max_complexity must be at least 1."},
@@ -108,11 +108,9 @@ TEST(Search, SmallSearchesPrintAndReturnTheirFrontOrTheirRefusal) {
         ASSERT_FALSE(results.empty());
         EXPECT_EQ(results.front().formula(), row.best ? row.best : results.front().formula());
         EXPECT_LE(results.front().error, row.max_error);
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            EXPECT_TRUE(std::isfinite(results[i].error)) << results[i].formula();
-            EXPECT_TRUE(i == 0 || results[i - 1].complexity() > results[i].complexity());
-            EXPECT_TRUE(i == 0 || results[i - 1].error < results[i].error);
-        }
+        for (std::size_t i = 0; i < results.size(); ++i)
+            EXPECT_TRUE(std::isfinite(results[i].error) && (i == 0 || (results[i - 1].complexity() >
+                        results[i].complexity() && results[i - 1].error < results[i].error))) << results[i].formula();
     }
 }
 

@@ -1,7 +1,5 @@
-// Shared helpers for the C++ tests: the builtin registry and its ids,
-// expression builders, bitwise comparison of complex values (signed zeros
-// matter to the search), a check of an exception's message, and tests run
-// once per worker count.
+// Shared helpers for the C++ tests: builtin ids, expression builders, bitwise
+// comparison (signed zeros matter), exception messages, worker counts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -62,8 +60,7 @@ inline testing::AssertionResult SameBits(std::optional<Complex> actual, std::opt
     return testing::AssertionFailure() << testing::PrintToString(actual) << " is not " << testing::PrintToString(expected);
 }
 
-// A test run once per worker count given by its parameter, which it sets in
-// KIV_SR_NUM_THREADS (read by worker_count() on every call).
+// Runs once per worker count, set in KIV_SR_NUM_THREADS (read on every call).
 class ThreadCountTest : public testing::TestWithParam<std::size_t> {
 protected:
     void SetUp() override { setenv("KIV_SR_NUM_THREADS", std::to_string(GetParam()).c_str(), 1); }
