@@ -1,6 +1,5 @@
-// The parts of a search level: scoring, deduplication, ranking and
-// retention, and the Pareto front with its final refinement. (Expansion is
-// pinned by the golden searches.)
+// The parts of a search level: scoring, deduplication, ranking, retention and
+// the Pareto front with its final refinement. (Golden searches pin expansion.)
 #include <memory>
 #include <random>
 #include <set>
@@ -33,8 +32,7 @@ TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableVa
         {"NaN leaf", v0, {{1.0}, {kNaN}}, {1.0, 0.0}, 0.0, kInf},
         {"ragged rows, column on every row", v0, ragged, {1.0, 3.0, 5.0}, 0.0, 0.0},
         {"ragged rows, column missing from one", binary(kPlus, v0, variable_leaf(1)), ragged, {1, 3, 5}, 0.0, kInf},
-        {"more targets: all of them divide", v0, {{1.0}, {2.0}}, {0.0, 0.0, 9.0, 9.0}, 0.0, 5.0 / 4.0},
-    };
+        {"more targets: all of them divide", v0, {{1.0}, {2.0}}, {0.0, 0.0, 9.0, 9.0}, 0.0, 5.0 / 4.0}};
     for (const auto& [name, expression, data, targets, alpha, expected] : rows)
         EXPECT_EQ(compute_raw_error(alpha, 0.5, expression, Dataset::from_rows(data), targets, builtins()), expected)
             << name;
@@ -142,8 +140,7 @@ std::unique_ptr<ParetoFront> front_of(const std::vector<double>& errors) {
 // entry not above the threshold ends the search unless it is exhaustive.
 TEST(ParetoFront, StrictlySmallerNonNaNErrorsReplaceEntriesAndEarlyExitNeedsOneAtTheThreshold) {
     const std::tuple<double, double, bool> rows[] = {  // first error, second error, whether the second replaces it
-        {1, 1, false}, {1, 0.5, true}, {1, 2, false}, {1, kNaN, false}, {kInf, 3, true}, {kNaN, 3, true},
-    };
+        {1, 1, false}, {1, 0.5, true}, {1, 2, false}, {1, kNaN, false}, {kInf, 3, true}, {kNaN, 3, true}};
     for (const auto& [first, second, replaced] : rows) {
         const auto front = front_of({first});
         EXPECT_EQ(front->would_accept(1, second), replaced) << first << " then " << second;
@@ -195,11 +192,8 @@ TEST(Finalize, StrictFrontInDescendingComplexityEachEntryRefined) {
     update_pareto(1.0, front, variable_leaf(0));
     EXPECT_EQ(finalized(front, {{1.0}, {1e300}}, {1.0, 1.0}), (Results{{"v_{0}", 1.0, var}}));
     // With a hugely negative alpha the penalty of C falls without bound as C grows.
-    std::vector<Token> tokens = parameter_leaf().tokens;
-    ASSERT_EQ(ConstantFitter().refine(tokens, Dataset::from_rows({{0.0}}), std::vector<double>{2.0}, builtins(), 30,
-                                      -1e308, 0.5),
-              -kInf)
-        << "the fit must run off for this test to mean anything";
+    ASSERT_EQ(refine_constants(parameter_leaf(), Dataset::from_rows({{0.0}}), std::vector<double>{2.0}, builtins(), 30,
+                               -1e308, 0.5).second, -kInf) << "the fit must run off for this test to mean anything";
     ParetoFront runaway;
     update_pareto(-1.0, runaway, parameter_leaf());
     EXPECT_EQ(finalized(runaway, {{0.0}}, {2.0}, true, -1e308), (Results{{"C", -1.0, {0.1, 0}}}));

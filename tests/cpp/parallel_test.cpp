@@ -139,8 +139,7 @@ TEST(WorkerCount, UnusableSettingsFallBackAndAbsurdOnesAreCapped) {
     const std::size_t processors = worker_count();
     const std::pair<const char*, std::size_t> rows[] = {
         {"3", 3},         {"0", processors},  {"-3", processors},     {"abc", processors}, {"2x", processors},
-        {"", processors}, {"1024", 1024},     {"100000", 1024},       {"99999999999999999999999", 1024},
-    };
+        {"", processors}, {"1024", 1024},     {"100000", 1024},       {"99999999999999999999999", 1024}};
     for (const auto& [setting, expected] : rows) {
         setenv("KIV_SR_NUM_THREADS", setting, 1);
         EXPECT_EQ(worker_count(), expected) << setting;

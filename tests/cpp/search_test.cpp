@@ -163,26 +163,6 @@ struct GoldenCase {
     SearchConfig config;
 };
 
-std::string run_case(const GoldenCase& c) {
-    std::mt19937_64 rng(7);
-    std::uniform_real_distribution<double> uniform(-3.0, 3.0);
-    std::normal_distribution<double> noise(0.0, 0.05);
-    Problem p;
-    for (std::size_t i = 0; i < c.samples; ++i) {
-        std::vector<double> row(c.variables);
-        for (double& v : row) v = c.samples == 1 ? 0.0 : uniform(rng);
-        p.targets.push_back(c.target(row) + (c.samples > 1 ? noise(rng) : 0.0));
-        p.rows.push_back(std::move(row));
-    }
-    const Searched run = search(p, c.config);
-    std::string golden = "case " + c.name + "\n";
-    static const std::regex retained("Level ([0-9]+) processed in [^ ]+ Retaining top ([0-9]+) candidates");
-    for (auto it = std::sregex_iterator(run.output.begin(), run.output.end(), retained); it != std::sregex_iterator();
-         ++it)
-        golden += "level " + (*it)[1].str() + " retained " + (*it)[2].str() + "\n";
-    return golden + listed(run.results());
-}
-
 TEST(Golden, FixedSearchesReproduceTheirRecordedResults) {
     using X = const std::vector<double>&;
     const auto cubic_of = [](X x) { return cubic(x[0]); };
@@ -196,7 +176,25 @@ TEST(Golden, FixedSearchesReproduceTheirRecordedResults) {
         {"default-beam", 60, 1, [](X x) { return std::cos(x[0]) * 2.5 + x[0]; }, config(5, 1000)},
     };
     std::string actual;
-    for (const GoldenCase& c : cases) actual += run_case(c);
+    for (const GoldenCase& c : cases) {
+        std::mt19937_64 rng(7);
+        std::uniform_real_distribution<double> uniform(-3.0, 3.0);
+        std::normal_distribution<double> noise(0.0, 0.05);
+        Problem p;
+        for (std::size_t i = 0; i < c.samples; ++i) {
+            std::vector<double> row(c.variables);
+            for (double& v : row) v = c.samples == 1 ? 0.0 : uniform(rng);
+            p.targets.push_back(c.target(row) + (c.samples > 1 ? noise(rng) : 0.0));
+            p.rows.push_back(std::move(row));
+        }
+        const Searched run = search(p, c.config);
+        actual += "case " + c.name + "\n";
+        static const std::regex retained("Level ([0-9]+) processed in [^ ]+ Retaining top ([0-9]+) candidates");
+        for (auto it = std::sregex_iterator(run.output.begin(), run.output.end(), retained);
+             it != std::sregex_iterator(); ++it)
+            actual += "level " + (*it)[1].str() + " retained " + (*it)[2].str() + "\n";
+        actual += listed(run.results());
+    }
     const std::string file = std::string(KIV_GOLDEN_DIR) + "/searches.txt";
     if (std::getenv("KIV_UPDATE_GOLDENS")) {
         std::ofstream(file) << actual;

@@ -57,7 +57,7 @@ inline testing::AssertionResult SameBits(std::optional<Complex> actual, std::opt
     if (actual.has_value() == expected.has_value() &&
         (!actual || (same_bits(actual->re, expected->re) && same_bits(actual->im, expected->im))))
         return testing::AssertionSuccess();
-    return testing::AssertionFailure() << testing::PrintToString(actual) << " is not " << testing::PrintToString(expected);
+    return testing::AssertionFailure() << testing::PrintToString(actual) << " vs " << testing::PrintToString(expected);
 }
 
 // Runs once per worker count, set in KIV_SR_NUM_THREADS (read on every call).
