@@ -42,8 +42,8 @@ TEST(Expression, EvaluationEdgeCases) {
 }
 
 // Params are numbered left to right (the values below pin (1 + 2) + 3 * 5)
-// and replace stored values below their length; composition leaves its
-// operands unchanged; broken references and columns beyond 8 bits are invariant violations.
+// and replace stored values below their length; broken operator references
+// and columns beyond 8 bits are invariant violations.
 TEST(Expression, CompositionNumbersParamsLeftToRightAndChecksItsLimits) {
     const Expression right = binary(kTimes, parameter_leaf(), V(0));
     const Expression e = binary(kPlus, binary(kPlus, parameter_leaf(), parameter_leaf()), right);
