@@ -1,7 +1,7 @@
-# Two entry points: `make demo` (the main job) and `make test` (build
-# everything and run every test, then run both suites again under
-# AddressSanitizer and UndefinedBehaviorSanitizer). Both install what they
-# need on a fresh machine.
+# Two entry points: `make demo` (the main job) and `make test` (check that
+# the tests keep to their share of the code, build everything and run every
+# test, then run both suites again under AddressSanitizer and
+# UndefinedBehaviorSanitizer). Both install what they need on a fresh machine.
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -25,9 +25,12 @@ ASAN_BUILD ?= build-asan
 ASAN_VENV ?= .venv-asan
 ASAN_WHEEL_BUILD ?= build-wheel-asan
 
-.PHONY: test cpp-test python-test install demo deps sanitize
+.PHONY: test test-share cpp-test python-test install demo deps sanitize
 
-test: cpp-test python-test sanitize
+test: test-share cpp-test python-test sanitize
+
+test-share:
+	$(PYTHON) tools/test-share.py
 
 cpp-test: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
