@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -23,6 +24,14 @@ namespace {
 constexpr std::size_t kSearchIterations = 10;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
+// "<setting> must be <range>; got <value>." for a setting that would make
+// every error meaningless.
+SearchError setting_refused(const char* setting, const char* range, double value) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s must be %s; got %g.", setting, range, value);
+    return SearchError::invalid_input(text);
+}
+
 std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows,
                                        const std::vector<double>& targets, const SearchConfig& config) {
     if (rows.size() != targets.size() || rows.empty())
@@ -31,6 +40,14 @@ std::optional<SearchError> check_input(const std::vector<std::vector<double>>& r
         return SearchError::invalid_input("Inputs have " + std::to_string(rows.front().size()) + " columns; at most " +
                                           std::to_string(kMaxVariables) + " input variables are supported.");
     if (config.max_complexity == 0) return SearchError::invalid_input("max_complexity must be at least 1.");
+    // A negative or non-finite penalty weight makes errors negative or NaN,
+    // and a NaN complexity penalty leaves the candidates unranked.
+    if (!(config.alpha >= 0.0 && std::isfinite(config.alpha)))
+        return setting_refused("alpha", "a finite number of at least 0", config.alpha);
+    if (!(config.l1_ratio >= 0.0 && config.l1_ratio <= 1.0))
+        return setting_refused("l1_ratio", "a number from 0 to 1", config.l1_ratio);
+    if (std::isnan(config.complexity_penalty))
+        return setting_refused("complexity_penalty", "a number", config.complexity_penalty);
     return std::nullopt;
 }
 
@@ -59,12 +76,13 @@ public:
           registry_(std::make_shared<const OperatorRegistry>(with_builtins())),
           data_(Dataset::from_rows(rows)),
           targets_(targets),
+          early_exit_error_(config.early_exit_error * error_scale(targets)),
           expander_(*registry_, seen_),
-          workspaces_(worker_count()) {}
+          workspaces_(worker_count(), Workspace{{}, {}, ConstantFitter(error_scale(targets))}) {}
 
     Outcome<std::vector<SearchResult>> run() {
         seed_level_one();
-        if (front_.check_early_exit(config_.early_exit_error, config_.exhaustive))
+        if (front_.check_early_exit(early_exit_error_, config_.exhaustive))
             return finalize_result(front_, registry_, config_, data_, targets_);
         progress_.banner(beam_.bucket(1).size());
         if (config_.max_complexity >= 2) {
@@ -72,7 +90,7 @@ public:
             for (std::uint64_t level = 2;; ++level) {
                 run_level(level, elites);
                 if (level == config_.max_complexity ||
-                    front_.check_early_exit(config_.early_exit_error, config_.exhaustive))
+                    front_.check_early_exit(early_exit_error_, config_.exhaustive))
                     break;
             }
         }
@@ -250,6 +268,7 @@ private:
     RegistryHandle registry_;
     Dataset data_;
     const std::vector<double>& targets_;
+    const double early_exit_error_;
     SeenSet seen_;
     ParetoFront front_;
     Beam beam_;

@@ -171,6 +171,8 @@ void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, 
     }
 }
 
+ConstantFitter::ConstantFitter(double error_scale) : tolerance_(kTolerance * error_scale) {}
+
 double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std::span<const double> targets,
                               const OperatorRegistry& registry, std::size_t max_iterations, double alpha,
                               double l1_ratio, double* initial_error, std::span<const KnownValues> known) {
@@ -208,7 +210,7 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
             std::swap(p_, q_);
             normal_equations_current = false;
             best = trial;
-            if (std::fabs(previous - trial) < kTolerance) break;
+            if (std::fabs(previous - trial) < tolerance_) break;
             rejections = 0;
             damping /= kDampingFactor;
         } else {

@@ -24,6 +24,10 @@ namespace kiv {
 // Per-worker working storage of the fit, reused across candidates.
 class ConstantFitter {
 public:
+    // A fit ends once an accepted step lowers the error by less than a
+    // tolerance that is `error_scale` times the absolute one (see error_scale).
+    explicit ConstantFitter(double error_scale = 1.0);
+
     // Refines the Param values of `tokens` in place (each set to (p_k, 0),
     // also when no step was accepted) and returns the penalized error at
     // them. Tokens without Param are left unchanged and get their error.
@@ -65,6 +69,7 @@ private:
                     std::span<const double> targets, const OperatorRegistry& registry, double alpha,
                     double l1_ratio);
 
+    double tolerance_;
     BlockEvaluator evaluator_;
     // The last error pass evaluated every block below an operator root, so
     // the evaluator's tape holds its values.

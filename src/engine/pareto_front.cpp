@@ -64,7 +64,7 @@ Outcome<std::vector<SearchResult>> finalize_result(const ParetoFront& front, con
     std::map<std::size_t, ParetoFront::Entry> entries = front.entries();
     if (entries.empty()) return SearchError::no_formula_found(config.max_complexity);
 
-    ConstantFitter fitter;
+    ConstantFitter fitter(error_scale(targets));
     std::vector<SearchResult> results;
     double best = std::numeric_limits<double>::infinity();
     for (auto& [complexity, entry] : entries) {

@@ -56,4 +56,15 @@ double compute_raw_error(double alpha, double l1_ratio, const Expression& expres
     return compute_raw_error(alpha, l1_ratio, expression.tokens, data, targets, registry, evaluator);
 }
 
+double error_scale(std::span<const double> targets) {
+    double mean = 0.0;
+    for (const double y : targets) mean += y;
+    mean /= static_cast<double>(targets.size());
+    double variance = 0.0;
+    for (const double y : targets) variance += (y - mean) * (y - mean);
+    variance /= static_cast<double>(targets.size());
+    // NaN targets compare false and keep the scale at 1.
+    return variance > 0.0 && variance < 1.0 ? variance : 1.0;
+}
+
 }  // namespace kiv

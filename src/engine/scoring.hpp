@@ -20,6 +20,12 @@ double compute_raw_error(double alpha, double l1_ratio, std::span<const Token> t
                          std::span<const double> targets, const OperatorRegistry& registry,
                          BlockEvaluator& evaluator, std::span<const KnownValues> known = {});
 
+// The scale of errors on `targets`: their variance when it is below 1 and
+// not 0, else 1. Absolute error thresholds are multiplied by it, so that a
+// law measured in small units is searched and fitted as far as in large ones;
+// at ordinary scales, and for constant targets, thresholds stay as they are.
+double error_scale(std::span<const double> targets);
+
 // Convenience form for one expression; allocates its own scratch.
 double compute_raw_error(double alpha, double l1_ratio, const Expression& expression, const Dataset& data,
                          std::span<const double> targets, const OperatorRegistry& registry);

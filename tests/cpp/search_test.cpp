@@ -91,7 +91,8 @@ TEST(Search, SmallSearchesPrintAndReturnTheirFrontOrTheirRefusal) {
          false, nullptr, 1e-10},
         {"largest max_complexity", sample([](double x) { return std::cos(x); }), config(~std::uint64_t{0}, 50), "",
          false, "Cos(v_{0})"},
-        {"NaN penalty", sample(exp_plus_one), config(3, 50, kNaN), "", false},
+        {"NaN penalty", sample(exp_plus_one), config(3, 50, kNaN), "", true,
+         "complexity_penalty must be a number; got nan."},
         {"infinite penalty", sample(exp_plus_one), config(3, 50, kInf), "", false},
     };
     for (const Row& row : rows) {
@@ -111,6 +112,26 @@ TEST(Search, SmallSearchesPrintAndReturnTheirFrontOrTheirRefusal) {
         for (std::size_t i = 0; i < results.size(); ++i)
             EXPECT_TRUE(std::isfinite(results[i].error) && (i == 0 || (results[i - 1].complexity() >
                         results[i].complexity() && results[i - 1].error < results[i].error))) << results[i].formula();
+    }
+}
+
+// The same law in smaller units: the same formula, its constant scaled, and
+// an error that is as small relative to the targets.
+TEST(Search, TargetsOfAnyScaleGiveTheSameLaw) {
+    for (const double scale : {1.0, 1e-2, 1e-4, 1e-6, 1e-8}) {
+        SCOPED_TRACE(scale);
+        Problem p;
+        for (int i = 0; i < 20; ++i) {
+            const double x = 0.5 + 2.5 * i / 19.0;
+            p.rows.push_back({x});
+            p.targets.push_back(2.5 * scale * x * x);
+        }
+        const Searched run = search(p, config(5, 300));
+        const SearchResult& best = run.results().front();
+        EXPECT_EQ(best.formula(), "Times(C, Square(v_{0}))");
+        const double one = 1.0;
+        EXPECT_NEAR(best.eval_multi({&one, 1}) / scale, 2.5, 1e-9);
+        EXPECT_LE(best.error, 1e-20 * scale * scale);
     }
 }
 

@@ -28,9 +28,15 @@ REFUSALS = [
     ("kiv_sr.Searcher(max_complexity=1).find_function([1.0, 2.0], [np.nan, 1.0])", Complexity,
      "^No formula found up to complexity 1$"),
     ("s.recognize_constant(np.inf)", Complexity, "^No formula found up to complexity 3$"),
-    # a non-finite penalty weight makes every error non-finite (0 times infinity)
-    ("kiv_sr.Searcher(3, alpha=np.nan).find_function([1.0, 2.0], [2.0, 5.0])", Complexity, "complexity 3$"),
-    ("s.find_candidates([[1.0], [2.0]], [2.0, 5.0], l1_ratio=np.inf)", Complexity, "complexity 3$"),
+    # settings that would make every error meaningless, stored but refused by a search
+    ("kiv_sr.Searcher(3, alpha=np.nan).find_function([1.0, 2.0], [2.0, 5.0])", Dimension,
+     r"^alpha must be a finite number of at least 0; got nan\.$"),
+    ("s.recognize_constant(2.0, alpha=-1)", Dimension, r"^alpha must be a finite number of at least 0; got -1\.$"),
+    ("s.find_candidates([[1.0], [2.0]], [2.0, 5.0], l1_ratio=np.inf)", Dimension,
+     r"^l1_ratio must be a number from 0 to 1; got inf\.$"),
+    ("s.fit([[1.0], [2.0]], [2.0, 5.0], l1_ratio=-0.5)", Dimension, r"^l1_ratio must be a number from 0 to 1; got -0\.5\.$"),
+    ("kiv_sr.Searcher(complexity_penalty=np.nan).fit([[1.0]], [1.0])", Dimension,
+     r"^complexity_penalty must be a number; got nan\.$"),
     # conversions
     ("s.find_function(np.arange(6.0)[::2], [1.0] * 3)", TypeError, "^The given array is not contiguous$"),
     ("s.find_function([1.0], 'abc')", ValueError, VECTOR),
