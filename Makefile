@@ -15,7 +15,7 @@ VENV_PYTHON = $(VENV)/bin/python
 WHEEL_BUILD ?= build-wheel
 BUILD_DEPS = scikit-build-core numpy
 # sympy's LaTeX parser needs the ANTLR runtime of the version it was generated with.
-TEST_DEPS = pytest sympy 'antlr4-python3-runtime==4.11.*' mypy hypothesis
+TEST_DEPS = pytest sympy 'antlr4-python3-runtime==4.11.*' mypy hypothesis pandas
 # Extra pip arguments for building the module (used by sanitize).
 WHEEL_SETTINGS ?=
 

@@ -25,27 +25,32 @@ Searcher Searcher::with_overrides(std::optional<double> alpha, std::optional<dou
 }
 
 Outcome<SearchResult> Searcher::find_function(const std::vector<double>& xs, const std::vector<double>& ys,
-                                              const CancelCheck& cancel) const {
+                                              const CancelCheck& cancel, const WarningSink& warn) const {
     std::vector<std::vector<double>> rows;
     rows.reserve(xs.size());
     for (const double x : xs) rows.push_back({x});
-    return find_multivariate(rows, ys, cancel);
+    return find_multivariate(rows, ys, cancel, warn);
 }
 
 Outcome<SearchResult> Searcher::find_multivariate(const std::vector<std::vector<double>>& rows,
-                                                  const std::vector<double>& ys, const CancelCheck& cancel) const {
-    return first_result(find_candidates(rows, ys, cancel));
+                                                  const std::vector<double>& ys, const CancelCheck& cancel,
+                                                  const WarningSink& warn) const {
+    return first_result(find_candidates(rows, ys, cancel, warn));
 }
 
 Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<std::vector<double>>& rows,
                                                              const std::vector<double>& ys,
-                                                             const CancelCheck& cancel) const {
+                                                             const CancelCheck& cancel,
+                                                             const WarningSink& warn) const {
+    if (warn)
+        for (const std::string& warning : data_warnings(rows, ys)) warn(warning);
     return run_bfs(rows, ys, config_, cancel);
 }
 
-Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel) const {
+Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel,
+                                                   const WarningSink& warn) const {
     const std::vector<std::vector<double>> origin{std::vector<double>{0.0}};
-    return find_multivariate(origin, {value}, cancel);
+    return find_multivariate(origin, {value}, cancel, warn);
 }
 
 }  // namespace kiv

@@ -128,9 +128,24 @@ std::optional<Matrix> row_sequence(PyObject* object) {
     return rows;
 }
 
+// An object that is neither an array nor a list or tuple but that NumPy
+// converts (a pandas DataFrame or Series, anything with __array__ or an
+// array interface), as the array NumPy makes of it; null for anything else.
+// A failed conversion counts as not convertible.
+PyRef as_array(PyObject* object) {
+    if (PyList_Check(object) || PyTuple_Check(object) || !numpy_loaded() || PyArray_Check(object)) return {};
+    if (!PyObject_HasAttrString(object, "__array__") && !PyObject_HasAttrString(object, "__array_interface__") &&
+        !PyObject_HasAttrString(object, "__array_struct__"))
+        return {};
+    PyRef array = PyRef::steal(PyArray_FromAny(object, nullptr, 0, 0, 0, nullptr));
+    if (!array) PyErr_Clear();
+    return array;
+}
+
 }  // namespace
 
 Vector convert_to_vec(PyObject* object) {
+    if (const PyRef array = as_array(object)) return convert_to_vec(array.get());
     if (PyArrayObject* array = float64_array(object, 1)) return array_vector(array);
     std::optional<Vector> values = number_sequence(object);
     if (!values) raise(PyExc_ValueError, kNotVector);
@@ -138,6 +153,7 @@ Vector convert_to_vec(PyObject* object) {
 }
 
 Matrix convert_to_matrix(PyObject* object) {
+    if (const PyRef array = as_array(object)) return convert_to_matrix(array.get());
     if (PyArrayObject* array = float64_array(object, 2)) return array_matrix(array);
     std::optional<Matrix> rows = row_sequence(object);
     if (!rows) raise(PyExc_ValueError, kNotMatrix);

@@ -6,10 +6,12 @@ import numpy as np
 import numpy.typing as npt
 
 __all__ = ["Searcher", "SearchResult", "KivDimensionError", "KivComplexityError", "KivRuntimeError"]
+__version__: str
 
 _Real = Union[SupportsFloat, SupportsIndex]
-_Vector = Union[Sequence[_Real], npt.NDArray[np.generic]]
-_Matrix = Union[Sequence[Sequence[_Real]], Sequence[npt.NDArray[np.generic]], npt.NDArray[np.generic]]
+# Anything NumPy converts (a pandas DataFrame or Series, an object with __array__) is accepted too.
+_Vector = Union[Sequence[_Real], npt.NDArray[np.generic], npt.ArrayLike]
+_Matrix = Union[Sequence[Sequence[_Real]], Sequence[npt.NDArray[np.generic]], npt.NDArray[np.generic], npt.ArrayLike]
 
 class KivRuntimeError(Exception): ...
 class KivDimensionError(Exception): ...

@@ -60,6 +60,8 @@ PyRef create_module() {
     export_name(module.get(), all.get(), "KivComplexityError", kiv_complexity_error());
     export_name(module.get(), all.get(), "KivRuntimeError", kiv_runtime_error());
     require(PyObject_SetAttrString(module.get(), "__all__", all.get()) == 0);
+    const PyRef version = require(PyRef::steal(PyUnicode_FromString(KIV_SR_VERSION)));
+    require(PyObject_SetAttrString(module.get(), "__version__", version.get()) == 0);
     return module;
 }
 

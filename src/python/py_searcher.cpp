@@ -30,6 +30,9 @@ const Searcher& facade_of(PyObject* self) { return reinterpret_cast<PySearcher*>
 // with SearchCancelled and the handler's exception stays pending for guarded.
 bool signal_raised() { return PyErr_CheckSignals() != 0; }
 
+// Issues a RuntimeWarning; where warnings are errors, that error is raised.
+void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 1) == 0); }
+
 // The facade copy one call runs on, with its alpha / l1_ratio overrides;
 // converted before the data, so a bad override is reported first.
 Searcher call_facade(PyObject* self, PyObject* alpha, PyObject* l1_ratio) {
@@ -94,7 +97,7 @@ PyObject* find_function(PyObject* self, PyObject* args, PyObject* kwargs) {
         const Searcher facade = call_facade(self, alpha, l1_ratio);
         const Vector x_values = convert_to_vec(xs);
         const Vector y_values = convert_to_vec(ys);
-        return wrap_result(take(facade.find_function(x_values, y_values, signal_raised))).release();
+        return wrap_result(take(facade.find_function(x_values, y_values, signal_raised, warn))).release();
     });
 }
 
@@ -119,7 +122,7 @@ RowsRequest bind_rows_request(PyObject* self, PyObject* args, PyObject* kwargs, 
 PyObject* multivariate(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, format);
-        return wrap_result(take(request.facade.find_multivariate(request.rows, request.ys, signal_raised))).release();
+        return wrap_result(take(request.facade.find_multivariate(request.rows, request.ys, signal_raised, warn))).release();
     });
 }
 
@@ -134,7 +137,7 @@ PyObject* fit(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* find_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, "OO|OO:find_candidates");
-        return result_list(take(request.facade.find_candidates(request.rows, request.ys, signal_raised)));
+        return result_list(take(request.facade.find_candidates(request.rows, request.ys, signal_raised, warn)));
     });
 }
 
@@ -146,7 +149,7 @@ PyObject* recognize_constant(PyObject* self, PyObject* args, PyObject* kwargs) {
                                             &value, &alpha, &l1_ratio));
         const double target = to_real(value, "value");
         const Searcher facade = call_facade(self, alpha, l1_ratio);
-        return wrap_result(take(facade.recognize_constant(target, signal_raised))).release();
+        return wrap_result(take(facade.recognize_constant(target, signal_raised, warn))).release();
     });
 }
 
@@ -161,6 +164,22 @@ PyObject* get_complexity_penalty(PyObject* self, void*) {
 }
 PyObject* get_alpha(PyObject* self, void*) { return PyFloat_FromDouble(facade_of(self).config().alpha); }
 PyObject* get_l1_ratio(PyObject* self, void*) { return PyFloat_FromDouble(facade_of(self).config().l1_ratio); }
+
+// "Searcher(max_complexity=10, complexity_penalty=0.1, ...)": the five
+// settings as the constructor takes them, floats in their Python repr.
+PyObject* represent(PyObject* self) {
+    return guarded([&] {
+        const SearchConfig& config = facade_of(self).config();
+        const PyRef penalty = require(PyRef::steal(PyFloat_FromDouble(config.complexity_penalty)));
+        const PyRef alpha = require(PyRef::steal(PyFloat_FromDouble(config.alpha)));
+        const PyRef l1_ratio = require(PyRef::steal(PyFloat_FromDouble(config.l1_ratio)));
+        return require(PyRef::steal(PyUnicode_FromFormat(
+                           "Searcher(max_complexity=%llu, complexity_penalty=%R, beam_width=%llu, alpha=%R, l1_ratio=%R)",
+                           static_cast<unsigned long long>(config.max_complexity), penalty.get(),
+                           static_cast<unsigned long long>(config.beam_width), alpha.get(), l1_ratio.get())))
+            .release();
+    });
+}
 
 PyGetSetDef getters[] = {
     {"max_complexity", get_max_complexity, nullptr, nullptr, nullptr},
@@ -197,6 +216,7 @@ PyTypeObject PySearcherType = {
     .tp_basicsize = sizeof(PySearcher),
     .tp_itemsize = 0,
     .tp_dealloc = dealloc,
+    .tp_repr = represent,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = "Searcher(max_complexity=10, complexity_penalty=0.1, beam_width=1000, alpha=0.0, l1_ratio=0.5)\n--\n\n"
               "The core KIV-SR search engine exposed to Python.",

@@ -4,6 +4,8 @@ form, evaluation of points and batches, rendering, and hostile settings and
 sizes, which end in finite errors rather than a crash or a hang."""
 
 import math
+import re
+import warnings
 
 import numpy as np
 import pytest
@@ -38,7 +40,36 @@ def test_arguments_are_stored_unchanged_and_read_only(args, kwargs, expected):
             with pytest.raises(AttributeError):
                 change()
     assert config_of(searcher) == expected
+    assert repr(searcher) == "Searcher(max_complexity={}, complexity_penalty={!r}, beam_width={}, alpha={!r}, " \
+                             "l1_ratio={!r})".format(*expected)
     assert math.isnan(kiv_sr.Searcher(l1_ratio=math.nan).l1_ratio)
+
+
+NON_FINITE_INPUTS = ("The inputs hold 2 NaN or infinite values, the first at row 1, column 1: on row 1, formulas "
+                     "using column 1 are dropped unless they turn it into a finite value.")
+ONE_NON_FINITE_INPUT = NON_FINITE_INPUTS.replace("2 NaN or infinite values", "1 NaN or infinite value")
+NON_FINITE_TARGETS = ("The targets hold 1 NaN or infinite value, the first at row 2: every error is NaN or infinite, "
+                      "so no formula can be found.")
+
+
+@pytest.mark.parametrize("inputs, ys, expected", [
+    ([[1.0, 2.0], [2.0, math.nan], [3.0, 1.0], [-math.inf, 0.5]], [3.0, 2.0, 4.0, 1.0], [NON_FINITE_INPUTS]),
+    ([[1.0, 2.0], [2.0, math.inf], [3.0, 1.0]], [3.0, 2.0, math.nan], [ONE_NON_FINITE_INPUT, NON_FINITE_TARGETS]),
+    ([[1.0, 2.0], [2.0, 1.0]], [3.0, 3.0], []),
+    ([[1.0, 2.0], [2.0, math.nan]], [3.0], []),  # refused data: only the refusal
+])
+def test_non_finite_data_is_warned_about_before_the_search(inputs, ys, expected):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            small_searcher().fit(inputs, ys)
+        except (kiv_sr.KivComplexityError, kiv_sr.KivDimensionError):
+            pass
+    assert [(w.category, str(w.message)) for w in caught] == [(RuntimeWarning, text) for text in expected]
+    if expected:  # where warnings are errors, the first one stops the call
+        with warnings.catch_warnings(), pytest.raises(RuntimeWarning, match=re.escape(expected[0])):
+            warnings.simplefilter("error")
+            small_searcher().find_candidates(inputs, ys)
 
 
 def test_every_request_is_the_best_of_one_front():
@@ -71,6 +102,8 @@ def test_per_call_overrides_act_like_configuration_and_leave_the_searcher_alone(
     assert searcher.find_function(xs, ys).error < overridden.error
     only_l1 = small_searcher(alpha=0.01)
     assert only_l1.find_function(xs, ys, l1_ratio=0.9).error != only_l1.find_function(xs, ys).error
+    # The ends of the ranges are penalties like any other.
+    assert only_l1.find_function(xs, ys, l1_ratio=0.0).error != only_l1.find_function(xs, ys, l1_ratio=1.0).error
 
 
 def test_properties_printed_form_and_rendering(known):
@@ -127,11 +160,9 @@ SQUARE_PLUS_ONE = XS**2 + 1.0  # needs four tokens: no exact fit below complexit
     [
         ({"beam_width": 0}, {}),
         ({"beam_width": 10**15}, {}),
-        ({"complexity_penalty": math.nan}, {}),
         ({"complexity_penalty": -0.5}, {}),  # a zero factor at level 2
-        ({"alpha": -1e308}, {}),  # rewards large constants without bound
-        ({"alpha": 1.0, "l1_ratio": -1.0}, {}),
-        ({}, {"alpha": -1e300, "l1_ratio": 2.0}),
+        ({"complexity_penalty": math.inf}, {}),
+        ({"alpha": 1e300, "l1_ratio": 1.0}, {}),  # drowns the squared error
     ],
 )
 def test_hostile_settings_leave_a_front_of_finite_errors(config, overrides, capfd):

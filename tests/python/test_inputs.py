@@ -6,6 +6,7 @@ so eval and eval_batch on them show exactly what a conversion produced."""
 import math
 
 import numpy as np
+import pandas as pd
 import pytest
 
 from conftest import LEAF_COLUMNS, small_searcher
@@ -27,6 +28,10 @@ def same(actual, expected):
 
 
 Floaty = type("Floaty", (), {"__float__": lambda self: 4.5})
+# Converted by NumPy, as pandas and other array libraries are.
+ArrayLike = type("ArrayLike", (), {"__init__": lambda self, a: setattr(self, "a", a),
+                                   "__array__": lambda self, dtype=None, copy=None: np.asarray(self.a)})
+Refusing = type("Refusing", (), {"__array__": lambda self, dtype=None, copy=None: 1 / 0})
 Indexy = type("Indexy", (), {"__index__": lambda self: 7})
 
 
@@ -42,6 +47,9 @@ Indexy = type("Indexy", (), {"__index__": lambda self: 7})
         (np.array([0.1, -0.0, 5e-324, 1.7976931348623157e308]), [0.1, -0.0, 5e-324, 1.7976931348623157e308]),
         (np.array([1.5, 2.5], dtype=">f8"), [1.5, 2.5]),
         (np.ma.masked_array([1.0, 2.0], mask=[True, False]), [1.0, 2.0]),
+        (ArrayLike([1.5, -0.0]), [1.5, -0.0]),
+        (ArrayLike(np.array([3, 4], dtype=np.int16)), [3.0, 4.0]),
+        (pd.Series([0.5, 2.0], index=[7, 3]), [0.5, 2.0]),
     ],
 )
 def test_vector_values(known, argument, expected):
@@ -64,6 +72,8 @@ def test_vector_values(known, argument, expected):
         (np.zeros((0, 3)), []),  # empty arrays may have no data pointer at all
         (np.zeros((2, 0)), [[], []]),
         ([], []),
+        (ArrayLike(np.arange(6.0).reshape(3, 2).T), [[0.0, 2.0, 4.0], [1.0, 3.0, 5.0]]),
+        (pd.DataFrame({"p": [1.0, 2.0], "t": [3, 4]}), [[1.0, 3.0], [2.0, 4.0]]),
     ],
 )
 def test_matrix_rows(known, argument, expected):
@@ -72,9 +82,10 @@ def test_matrix_rows(known, argument, expected):
 
 
 NON_VECTORS = [2.5, "1 2 3", None, [1.0, None], [1.0, "2"], [[1.0], [2.0]], {1.0: 1.0}, {1.0},
-               (x for x in [1.0]), iter([1.0]), np.array(1.0), np.zeros((1, 1))]
+               (x for x in [1.0]), iter([1.0]), np.array(1.0), np.zeros((1, 1)), pd.DataFrame({"a": [1.0]}),
+               Refusing(), ArrayLike(2.0)]
 NON_MATRICES = [[1.0, 2.0], "ab", ["ab"], [[1.0], None], [[1.0], [None]], 2.5, None, np.zeros(3), np.array(1.0),
-                np.zeros((1, 1, 1)), (row for row in [[1.0]]), {(1.0,)}]
+                np.zeros((1, 1, 1)), (row for row in [[1.0]]), {(1.0,)}, pd.Series([1.0]), ArrayLike(np.zeros((1, 1, 1)))]
 
 
 @pytest.mark.parametrize("method, argument", [("find_function", a) for a in NON_VECTORS]

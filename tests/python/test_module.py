@@ -6,6 +6,7 @@ import inspect
 import subprocess
 import sys
 import textwrap
+from importlib import metadata
 
 import pytest
 
@@ -56,6 +57,7 @@ def test_doc_strings_and_signatures(path):
 def test_names_and_classes():
     assert kiv_sr.__all__ == ["Searcher", "SearchResult", *EXCEPTION_NAMES]
     assert sorted(name for name in dir(kiv_sr) if not name.startswith("_")) == sorted(kiv_sr.__all__)
+    assert kiv_sr.__version__ == metadata.version("kiv_sr")
     for name in kiv_sr.__all__:
         cls = getattr(kiv_sr, name)
         assert (cls.__module__, cls.__qualname__) == ("kiv_sr", name)
