@@ -133,6 +133,10 @@ TEST(Search, TargetsOfAnyScaleGiveTheSameLaw) {
         EXPECT_NEAR(best.eval_multi({&one, 1}) / scale, 2.5, 1e-9);
         EXPECT_LE(best.error, 1e-20 * scale * scale);
     }
+    // Constant targets have no scale: an exact constant still ends the search at once.
+    const Searched constant = search(sample([](double) { return 2.5; }), config(5, 300));
+    EXPECT_TRUE(constant.output.find("Level 2 processed") != std::string::npos &&
+                constant.output.find("Level 3") == std::string::npos) << constant.output;
 }
 
 // Removes the parts of the output that depend on timing.
