@@ -7,6 +7,7 @@ import sys
 from types import SimpleNamespace
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import kiv_sr
@@ -38,6 +39,7 @@ def k():
         wide_rows=[[1.0] * 256] * 4, bad_vector=xs.tolist()[:-1] + ["x"],
         bad_matrix=rows.tolist()[:-1] + [[1.0, None]],
         point=[1.5, 2.5], point_array=np.array([1.5, 2.5]), text="not a number", tiny=tiny, small=small,
+        frame=pd.DataFrame(rows), series=pd.Series(xs),
         result=tiny.find_multivariate(rows.tolist(), xs), fitted=small.find_function([0, 1, 2], [0.5, 1.5, 2.5]))
 
 
@@ -48,18 +50,20 @@ CASES = {
         "k.tiny.find_function(k.xs, k.xs_int32, 0.5, 0.25)", "k.tiny.fit(k.rows_fortran, k.xs)",
         "k.tiny.find_candidates(k.rows_strided, k.xs)", "k.tiny.fit(k.rows_float32, k.xs_list)",
         "k.small.find_candidates(k.noise_rows, k.noise)", "k.small.recognize_constant(0.75, alpha=0.1)",
+        "k.tiny.fit(k.frame, k.series)",
     ],
     "evaluation and properties": [
         "k.result.eval(1.5)", "k.result.eval(k.point)", "k.result.eval(k.point_array)", "k.result.eval_batch(k.rows)",
         "k.result.eval_batch(k.rows_list)", "k.result.eval_batch(k.rows_ragged)", "k.result.predict(k.rows_strided)",
         "(k.fitted.to_latex(), k.fitted.to_python(), repr(k.fitted), k.fitted.formula, k.fitted.error)",
         "(k.fitted.complexity, k.tiny.max_complexity, k.tiny.beam_width, k.tiny.complexity_penalty)",
-        "(k.tiny.alpha, k.tiny.l1_ratio, kiv_sr.Searcher(3, 0.1, 50, 0.0, 0.5))",
+        "(k.tiny.alpha, k.tiny.l1_ratio, kiv_sr.Searcher(3, 0.1, 50, 0.0, 0.5), repr(k.tiny))",
     ],
     "search errors": [
         "k.tiny.find_function(k.xs_list, k.xs_list[:-1])", "k.tiny.find_multivariate([], [])",
         "k.tiny.find_function(k.xs_list, k.nans)", "k.tiny.find_multivariate(k.wide_rows, k.xs[:4])",
         "kiv_sr.Searcher(max_complexity=0).find_function(k.xs_list, k.xs_list)",
+        "k.tiny.fit(k.rows, k.xs, alpha=-1.0)",
         "k.tiny.find_multivariate(np.empty((2**59, 0)), k.xs_list)",  # internal error
     ],
     "argument errors": [
