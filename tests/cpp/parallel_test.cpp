@@ -51,7 +51,11 @@ TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
     parallel_for(4 * GetParam() + 4, slow_body, check);
     EXPECT_EQ(visits, 4 * GetParam() + 4);
     stop = true;
+    visits = 0;
     EXPECT_THROW(parallel_for(4 * GetParam() + 4, slow_body, check), SearchCancelled);
+    // The stop reaches every worker: none starts another index after the
+    // caller's poll (at its second index), whatever work was left.
+    EXPECT_LE(visits, 2 * GetParam());
     EXPECT_FALSE(polled_elsewhere);
 }
 
