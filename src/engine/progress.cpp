@@ -80,6 +80,7 @@ void Progress::start_level(std::size_t level, std::size_t total) {
     total_ = total;
     processed_.store(0, std::memory_order_relaxed);
     last_percentage_.store(0, std::memory_order_relaxed);
+    printed_percentage_ = 0;
     evaluation_start_ = std::chrono::steady_clock::now();
 }
 
@@ -93,7 +94,7 @@ void Progress::candidate_started() {
     // appears at most once and values only grow.
     while (last < 100 && percentage > last) {
         if (last_percentage_.compare_exchange_weak(last, percentage, std::memory_order_relaxed)) {
-            print_progress_line(percentage, processed);
+            print_if_newest(percentage, processed);
             return;
         }
     }
@@ -106,6 +107,16 @@ void Progress::level_evaluated() {
 void Progress::level_summary(std::size_t level, std::chrono::nanoseconds elapsed, std::size_t retained) {
     write("[KIV-SR]   -> Level " + std::to_string(level) + " processed in " + duration_text(elapsed) +
           ". Retaining top " + std::to_string(retained) + " candidates.\n");
+}
+
+// Two workers that raised the percentage one after the other can get here in
+// the opposite order; the older value is then dropped, so that the line left
+// on the screen is never behind.
+void Progress::print_if_newest(std::size_t percentage, std::size_t processed) {
+    const std::lock_guard lock(print_mutex_);
+    if (percentage <= printed_percentage_) return;
+    printed_percentage_ = percentage;
+    print_progress_line(percentage, processed);
 }
 
 // Formats into a stack buffer: this runs on worker threads mid-evaluation.

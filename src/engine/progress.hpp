@@ -2,15 +2,17 @@
 // exploration starts, a live progress line rewritten in place while a level's
 // candidates are evaluated, and one summary line per level.
 //
-// candidate_started() is called from worker threads: lock-free, relaxed
-// atomics, each percentage printed at most once per level. Everything else
-// is called from the search's calling thread while no worker prints.
+// candidate_started() is called from worker threads: it counts with relaxed
+// atomics and takes a lock only to print a risen percentage, each at most
+// once per level and never after a higher one. Everything else is called
+// from the search's calling thread while no worker prints.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,7 @@ public:
     void level_summary(std::size_t level, std::chrono::nanoseconds elapsed, std::size_t retained);
 
 private:
+    void print_if_newest(std::size_t percentage, std::size_t processed);
     void print_progress_line(std::size_t percentage, std::size_t processed);
     void write(std::string_view text);
 
@@ -44,6 +47,8 @@ private:
     std::size_t total_ = 0;
     std::atomic<std::size_t> processed_{0};
     std::atomic<std::size_t> last_percentage_{0};
+    std::mutex print_mutex_;
+    std::size_t printed_percentage_ = 0;  // guarded by print_mutex_
     std::chrono::steady_clock::time_point evaluation_start_{};
 };
 

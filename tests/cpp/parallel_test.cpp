@@ -95,7 +95,7 @@ TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
 }
 
 // A line for each rise of the percentage, whichever worker causes it: each
-// percentage at most once, 100 always, none for surplus candidates, every one
+// percentage at most once and after no higher one, 100 always, none for surplus candidates, every one
 // when a lone worker counts. Each line has a bar of one full cell per ten
 // percent and no time left at 100 %. level_evaluated ends the line of a level
 // with candidates only; start_level resets the counts.
@@ -125,6 +125,7 @@ TEST_P(ParallelFor, ProgressFromWorkersPrintsOneLineForEachRiseOfThePercentage) 
         EXPECT_TRUE(line[1] < 100 || (*it)[6] == "0.0");
         EXPECT_EQ(line[1], line[2] * 100 / line[3]);
         EXPECT_TRUE(line[0] != 4 || percentages.insert(line[1]).second) << "printed twice: " << line[1];
+        EXPECT_TRUE(line[0] != 4 || line[1] == *percentages.rbegin()) << line[1] << " after a higher percentage";
         length += it->length();
     }
     ASSERT_GE(lines.size(), 2u);
