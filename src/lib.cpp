@@ -42,9 +42,7 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<s
                                                              const std::vector<double>& ys,
                                                              const CancelCheck& cancel,
                                                              const WarningSink& warn) const {
-    if (warn)
-        for (const std::string& warning : data_warnings(rows, ys)) warn(warning);
-    return run_bfs(rows, ys, config_, cancel);
+    return run_bfs(rows, ys, config_, cancel, warn);
 }
 
 Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel,

@@ -3,16 +3,16 @@
 //
 // Immutable after construction and cheap to copy; per-call overrides produce
 // a copy (with_overrides). Requests run on the calling thread, block until
-// the search ends and share nothing between calls. Before a search, each of
-// data_warnings goes to the request's WarningSink. Python-free.
+// the search ends and share nothing between calls. Warnings about the data
+// go to the request's WarningSink before the search starts. Python-free.
 #pragma once
 
 #include <optional>
 #include <vector>
 
 #include "config.hpp"
-#include "data_warnings.hpp"
 #include "engine/cancel.hpp"
+#include "engine/data_warnings.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
 
@@ -29,23 +29,22 @@ public:
 
     // Best formula for ys over one variable: xs[i] is the single input of sample i.
     Outcome<SearchResult> find_function(const std::vector<double>& xs, const std::vector<double>& ys,
-                                        const CancelCheck& cancel = {},
-                                        const WarningSink& warn = {}) const;
+                                        const CancelCheck& cancel = {}, const WarningSink& warn = {}) const;
 
     // Best formula for ys over the inputs of each row (column j is v_{j}).
     Outcome<SearchResult> find_multivariate(const std::vector<std::vector<double>>& rows,
                                             const std::vector<double>& ys, const CancelCheck& cancel = {},
-                                        const WarningSink& warn = {}) const;
+                                            const WarningSink& warn = {}) const;
 
     // The whole strict Pareto front, descending complexity (lowest error first).
     Outcome<std::vector<SearchResult>> find_candidates(const std::vector<std::vector<double>>& rows,
                                                        const std::vector<double>& ys,
                                                        const CancelCheck& cancel = {},
-                                        const WarningSink& warn = {}) const;
+                                                       const WarningSink& warn = {}) const;
 
     // Best closed form for `value`: one sample whose only input is 0.0.
     Outcome<SearchResult> recognize_constant(double value, const CancelCheck& cancel = {},
-                                        const WarningSink& warn = {}) const;
+                                             const WarningSink& warn = {}) const;
 
 private:
     SearchConfig config_;

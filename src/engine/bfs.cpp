@@ -76,28 +76,30 @@ public:
           registry_(std::make_shared<const OperatorRegistry>(with_builtins())),
           data_(Dataset::from_rows(rows)),
           targets_(targets),
-          early_exit_error_(config.early_exit_error * error_scale(targets)),
+          error_scale_(error_scale(targets)),
           expander_(*registry_, seen_),
-          workspaces_(worker_count(), Workspace{{}, {}, ConstantFitter(error_scale(targets))}) {}
+          workspaces_(worker_count(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
 
     Outcome<std::vector<SearchResult>> run() {
         seed_level_one();
-        if (front_.check_early_exit(early_exit_error_, config_.exhaustive))
-            return finalize_result(front_, registry_, config_, data_, targets_);
+        if (fits_well_enough()) return finalize_result(front_, registry_, config_, data_, targets_);
         progress_.banner(beam_.bucket(1).size());
         if (config_.max_complexity >= 2) {
             const std::size_t elites = elite_count(config_.beam_width);
             for (std::uint64_t level = 2;; ++level) {
                 run_level(level, elites);
-                if (level == config_.max_complexity ||
-                    front_.check_early_exit(early_exit_error_, config_.exhaustive))
-                    break;
+                if (level == config_.max_complexity || fits_well_enough()) break;
             }
         }
         return finalize_result(front_, registry_, config_, data_, targets_);
     }
 
 private:
+    // The early exit, its threshold on the targets' error scale.
+    bool fits_well_enough() const {
+        return front_.check_early_exit(config_.early_exit_error * error_scale_, config_.exhaustive);
+    }
+
     // Level 1: the free constant, then one variable per input column. Not
     // refined, scored or cut; a variable stays even when its error is infinite.
     void seed_level_one() {
@@ -268,7 +270,7 @@ private:
     RegistryHandle registry_;
     Dataset data_;
     const std::vector<double>& targets_;
-    const double early_exit_error_;
+    const double error_scale_;
     SeenSet seen_;
     ParetoFront front_;
     Beam beam_;
@@ -285,8 +287,11 @@ private:
 
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
-                                           const CancelCheck& cancel, std::vector<LevelStats>* stats) {
+                                           const CancelCheck& cancel, const WarningSink& warn,
+                                           std::vector<LevelStats>* stats) {
     if (auto error = check_input(rows, targets, config)) return *error;
+    if (warn)
+        for (const std::string& warning : data_warnings(rows, targets)) warn(warning);
     return Search(rows, targets, config, cancel, stats).run();
 }
 

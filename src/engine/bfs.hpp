@@ -18,6 +18,7 @@
 
 #include "config.hpp"
 #include "engine/cancel.hpp"
+#include "engine/data_warnings.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
 
@@ -35,10 +36,12 @@ struct LevelStats {
 
 // The strict Pareto front in descending complexity (lowest error first), or
 // InvalidInput / NoFormulaFound. `cancel` is polled on the calling thread;
-// when it returns true the search throws SearchCancelled. With `stats`, one
-// entry per level from 2 on is appended.
+// when it returns true the search throws SearchCancelled. Accepted data get
+// their data_warnings sent to `warn` before the search starts. With `stats`,
+// one entry per level from 2 on is appended.
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
-                                           const CancelCheck& cancel = {}, std::vector<LevelStats>* stats = nullptr);
+                                           const CancelCheck& cancel = {}, const WarningSink& warn = {},
+                                           std::vector<LevelStats>* stats = nullptr);
 
 }  // namespace kiv

@@ -122,7 +122,8 @@ RowsRequest bind_rows_request(PyObject* self, PyObject* args, PyObject* kwargs, 
 PyObject* multivariate(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, format);
-        return wrap_result(take(request.facade.find_multivariate(request.rows, request.ys, signal_raised, warn))).release();
+        const Searcher& facade = request.facade;
+        return wrap_result(take(facade.find_multivariate(request.rows, request.ys, signal_raised, warn))).release();
     });
 }
 
@@ -165,18 +166,18 @@ PyObject* get_complexity_penalty(PyObject* self, void*) {
 PyObject* get_alpha(PyObject* self, void*) { return PyFloat_FromDouble(facade_of(self).config().alpha); }
 PyObject* get_l1_ratio(PyObject* self, void*) { return PyFloat_FromDouble(facade_of(self).config().l1_ratio); }
 
-// "Searcher(max_complexity=10, complexity_penalty=0.1, ...)": the five
-// settings as the constructor takes them, floats in their Python repr.
+// "Searcher(max_complexity=10, complexity_penalty=0.1, ...)": the reprs of
+// the five properties, as the constructor takes them.
 PyObject* represent(PyObject* self) {
     return guarded([&] {
-        const SearchConfig& config = facade_of(self).config();
-        const PyRef penalty = require(PyRef::steal(PyFloat_FromDouble(config.complexity_penalty)));
-        const PyRef alpha = require(PyRef::steal(PyFloat_FromDouble(config.alpha)));
-        const PyRef l1_ratio = require(PyRef::steal(PyFloat_FromDouble(config.l1_ratio)));
+        const PyRef max_complexity = require(PyRef::steal(get_max_complexity(self, nullptr)));
+        const PyRef penalty = require(PyRef::steal(get_complexity_penalty(self, nullptr)));
+        const PyRef beam_width = require(PyRef::steal(get_beam_width(self, nullptr)));
+        const PyRef alpha = require(PyRef::steal(get_alpha(self, nullptr)));
+        const PyRef l1_ratio = require(PyRef::steal(get_l1_ratio(self, nullptr)));
         return require(PyRef::steal(PyUnicode_FromFormat(
-                           "Searcher(max_complexity=%llu, complexity_penalty=%R, beam_width=%llu, alpha=%R, l1_ratio=%R)",
-                           static_cast<unsigned long long>(config.max_complexity), penalty.get(),
-                           static_cast<unsigned long long>(config.beam_width), alpha.get(), l1_ratio.get())))
+                           "Searcher(max_complexity=%R, complexity_penalty=%R, beam_width=%R, alpha=%R, l1_ratio=%R)",
+                           max_complexity.get(), penalty.get(), beam_width.get(), alpha.get(), l1_ratio.get())))
             .release();
     });
 }
