@@ -1,5 +1,7 @@
-// SearchError: why a whole search failed. Returned up the stack (never
-// thrown); the Python layer turns it into the module's exception classes.
+// SearchError: why a whole search failed. The engine and the facade return
+// it up the stack inside an Outcome; the Python layer throws it only to
+// reach its one error boundary, which turns it into the module's exception
+// classes.
 #pragma once
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "batch_eval.hpp"
+#include "facade/batch_eval.hpp"
 #include "core/number_text.hpp"
 #include "core/render.hpp"
 #include "python/convert.hpp"
@@ -100,21 +100,21 @@ PyObject* eval(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* eval_rows_of(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
+PyObject* eval_batch_of(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
     return guarded([&] {
         static const char* keywords[] = {"inputs", nullptr};
         PyObject* inputs = nullptr;
         require(PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &inputs));
-        return new_float_list(eval_rows(record_of(self), convert_to_matrix(inputs)));
+        return new_float_list(kiv::eval_batch(record_of(self), convert_to_matrix(inputs)));
     });
 }
 
 PyObject* eval_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return eval_rows_of(self, args, kwargs, "O:eval_batch");
+    return eval_batch_of(self, args, kwargs, "O:eval_batch");
 }
 
 PyObject* predict(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return eval_rows_of(self, args, kwargs, "O:predict");
+    return eval_batch_of(self, args, kwargs, "O:predict");
 }
 
 PyGetSetDef getters[] = {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "lib.hpp"
+#include "facade/searcher.hpp"
 #include "python/convert.hpp"
 #include "python/guarded.hpp"
 #include "python/method_cast.hpp"

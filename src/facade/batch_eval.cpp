@@ -1,4 +1,4 @@
-#include "batch_eval.hpp"
+#include "facade/batch_eval.hpp"
 
 #include <limits>
 
@@ -18,7 +18,7 @@ std::vector<std::vector<Complex>> complex_rows(const std::vector<std::vector<dou
 
 }  // namespace
 
-std::vector<double> eval_rows(const SearchResult& result, const std::vector<std::vector<double>>& rows) {
+std::vector<double> eval_batch(const SearchResult& result, const std::vector<std::vector<double>>& rows) {
     const auto inputs = complex_rows(rows);
     std::vector<Complex> stack;
     stack.reserve(result.expression.complexity);

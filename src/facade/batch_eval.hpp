@@ -13,6 +13,6 @@ namespace kiv {
 
 // Real part of the formula at each row, NaN where it has no value (for
 // example a row shorter than the formula's variables). Rows may differ in length.
-std::vector<double> eval_rows(const SearchResult& result, const std::vector<std::vector<double>>& rows);
+std::vector<double> eval_batch(const SearchResult& result, const std::vector<std::vector<double>>& rows);
 
 }  // namespace kiv
