@@ -1,7 +1,8 @@
 # Two entry points: `make demo` (the main job) and `make test` (check that
-# the tests keep to their share of the code, build everything and run every
-# test, then run both suites again under AddressSanitizer and
-# UndefinedBehaviorSanitizer). Both install what they need on a fresh machine.
+# the tests keep to their share of the code and the C++ its format, build
+# everything and run every test, then run both suites again under
+# AddressSanitizer and UndefinedBehaviorSanitizer). Both install what they
+# need on a fresh machine. `make format` applies the C++ format.
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -14,8 +15,6 @@ VENV_PYTHON = $(VENV)/bin/python
 # pip builds the module here, so repeated installs rebuild incrementally.
 WHEEL_BUILD ?= build-wheel
 BUILD_DEPS = scikit-build-core numpy
-# sympy's LaTeX parser needs the ANTLR runtime of the version it was generated with.
-TEST_DEPS = pytest sympy 'antlr4-python3-runtime==4.11.*' mypy hypothesis pandas
 # Extra pip arguments for building the module (used by sanitize).
 WHEEL_SETTINGS ?=
 
@@ -25,12 +24,20 @@ ASAN_BUILD ?= build-asan
 ASAN_VENV ?= .venv-asan
 ASAN_WHEEL_BUILD ?= build-wheel-asan
 
-.PHONY: test test-share cpp-test python-test install demo deps sanitize
+.PHONY: test test-share format format-check cpp-test python-test install demo deps sanitize
 
-test: test-share cpp-test python-test sanitize
+test: test-share format-check cpp-test python-test sanitize
 
 test-share:
 	$(PYTHON) tools/test-share.py
+
+CXX_SOURCES = $(shell git ls-files '*.cpp' '*.hpp')
+
+format: $(VENV)/.test-deps
+	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
+
+format-check: $(VENV)/.test-deps
+	@$(VENV)/bin/clang-format --dry-run -Werror $(CXX_SOURCES)
 
 cpp-test: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -65,8 +72,8 @@ $(VENV)/.build-deps: $(VENV_PYTHON) Makefile
 	$(VENV_PYTHON) -m pip install --quiet $(BUILD_DEPS)
 	touch $@
 
-$(VENV)/.test-deps: $(VENV_PYTHON) Makefile
-	$(VENV_PYTHON) -m pip install --quiet $(TEST_DEPS)
+$(VENV)/.test-deps: $(VENV_PYTHON) Makefile pyproject.toml
+	$(PYTHON) tools/extra-requirements.py test | xargs $(VENV_PYTHON) -m pip install --quiet
 	touch $@
 
 # GoogleTest comes from Debian's libgtest-dev; installed here when missing.

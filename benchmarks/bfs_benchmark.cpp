@@ -53,7 +53,7 @@ void print_header() {
     utsname machine{};
     uname(&machine);
     std::printf("# machine: %s %s, %zu worker threads\n", machine.sysname, machine.machine, kiv::worker_count());
-    std::printf("# compiler: GCC %s, flags: -O2 -ffp-contract=off (build type of this binary)\n", __VERSION__);
+    std::printf("# compiler: GCC %s, flags: %s\n", __VERSION__, KIV_BUILD_FLAGS);
     std::printf("# one run per row; per-level figures are candidates\n");
 }
 
@@ -77,8 +77,8 @@ void run(std::size_t samples, std::uint64_t max_complexity) {
         evaluated += level.kept;
     }
     const auto* results = std::get_if<std::vector<kiv::SearchResult>>(&outcome);
-    std::printf("total %.3f s, %zu candidate evaluations, %.0f evaluations/s, peak RSS %.0f MiB\n", total,
-                evaluated, static_cast<double>(evaluated) / total, peak_rss_mib());
+    std::printf("total %.3f s, %zu candidate evaluations, %.0f evaluations/s, peak RSS %.0f MiB\n", total, evaluated,
+                static_cast<double>(evaluated) / total, peak_rss_mib());
     if (results && !results->empty())
         std::printf("best: %s  error %.6g\n", results->front().formula().c_str(), results->front().error);
 }

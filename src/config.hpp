@@ -19,13 +19,13 @@ struct SearchConfig {
     bool optimize_constants = true;
 
     SearchConfig() = default;
-    SearchConfig(std::uint64_t max_complexity, double complexity_penalty, std::uint64_t beam_width,
-                 double alpha, double l1_ratio)
-        : max_complexity(max_complexity),
-          complexity_penalty(complexity_penalty),
-          beam_width(beam_width),
-          alpha(alpha),
-          l1_ratio(l1_ratio) {}
+    SearchConfig(std::uint64_t max_complexity_, double complexity_penalty_, std::uint64_t beam_width_, double alpha_,
+                 double l1_ratio_)
+        : max_complexity(max_complexity_),
+          complexity_penalty(complexity_penalty_),
+          beam_width(beam_width_),
+          alpha(alpha_),
+          l1_ratio(l1_ratio_) {}
 };
 
 }  // namespace kiv

@@ -19,8 +19,8 @@ public:
 // Throws InvariantViolation naming `where` unless index < size.
 inline void check_index(std::size_t index, std::size_t size, const char* where) {
     if (index >= size)
-        throw InvariantViolation(std::string("index ") + std::to_string(index) +
-                                 " out of range (size " + std::to_string(size) + ") in " + where);
+        throw InvariantViolation(std::string("index ") + std::to_string(index) + " out of range (size " +
+                                 std::to_string(size) + ") in " + where);
 }
 
 }  // namespace kiv

@@ -17,7 +17,9 @@ public:
     static SearchError no_formula_found(std::uint64_t complexity) { return SearchError(complexity); }
     static SearchError invalid_input(std::string message) { return SearchError(std::move(message)); }
 
-    Kind kind() const { return std::holds_alternative<std::uint64_t>(payload_) ? Kind::NoFormulaFound : Kind::InvalidInput; }
+    Kind kind() const {
+        return std::holds_alternative<std::uint64_t>(payload_) ? Kind::NoFormulaFound : Kind::InvalidInput;
+    }
 
     std::string message() const {
         if (const auto* complexity = std::get_if<std::uint64_t>(&payload_))

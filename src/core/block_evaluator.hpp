@@ -49,9 +49,9 @@ public:
     // expression or a block outside the data throws InvariantViolation.
     // Sub-expressions in `known` (ascending, disjoint, free of Param tokens)
     // are read from their values instead of being evaluated.
-    void evaluate_block(std::span<const Token> tokens, const Dataset& data, std::size_t first,
-                        std::size_t count, std::span<const Complex> params, const OperatorRegistry& registry,
-                        Complex* out, std::span<const KnownValues> known = {});
+    void evaluate_block(std::span<const Token> tokens, const Dataset& data, std::size_t first, std::size_t count,
+                        std::span<const Complex> params, const OperatorRegistry& registry, Complex* out,
+                        std::span<const KnownValues> known = {});
 
     // The same over all rows; out.size() must equal data.rows (else InvariantViolation).
     void evaluate(std::span<const Token> tokens, const Dataset& data, std::span<const Complex> params,

@@ -53,8 +53,7 @@ std::optional<Complex> Expression::eval_with_params(std::span<const Complex> x, 
 Expression variable_leaf(std::uint8_t column) {
     // n_vars = column + 1 must fit in 8 bits.
     check_index(column, kMaxVariables, "src/core/expression");
-    return {{Token::var(column)}, "v_{" + std::to_string(column) + "}", 1,
-            static_cast<std::uint8_t>(column + 1), 0};
+    return {{Token::var(column)}, "v_{" + std::to_string(column) + "}", 1, static_cast<std::uint8_t>(column + 1), 0};
 }
 
 Expression parameter_leaf() { return {{Token::param(0, {0.1, 0.0})}, "C", 1, 0, 1}; }
@@ -71,8 +70,7 @@ Expression apply_unary(std::size_t op_id, const Expression& operand, const Opera
     return e;
 }
 
-Expression apply_binary(std::size_t op_id, const Expression& a, const Expression& b,
-                        const OperatorRegistry& registry) {
+Expression apply_binary(std::size_t op_id, const Expression& a, const Expression& b, const OperatorRegistry& registry) {
     // Param indices are 8-bit: more than 255 parameters have no representation.
     check_index(a.n_params + b.n_params, kMaxParams + 1, "src/core/expression");
     Expression e;

@@ -63,7 +63,6 @@ Expression variable_leaf(std::uint8_t column);
 Expression parameter_leaf();
 Expression apply_unary(std::size_t op_id, const Expression& operand, const OperatorRegistry& registry);
 // b's Param indices are shifted by a's n_params.
-Expression apply_binary(std::size_t op_id, const Expression& a, const Expression& b,
-                        const OperatorRegistry& registry);
+Expression apply_binary(std::size_t op_id, const Expression& a, const Expression& b, const OperatorRegistry& registry);
 
 }  // namespace kiv

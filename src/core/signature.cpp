@@ -8,8 +8,8 @@ namespace kiv {
 namespace {
 
 // Euler-Mascheroni, Glaisher-Kinkelin, golden ratio, ln 2, Apery's constant.
-constexpr std::array<double, kSampleCount> kSampleTable = {
-    0.5772156649015329, 1.2824271291006226, 1.618033988749895, 0.6931471805599453, 1.202056903159594};
+constexpr std::array<double, kSampleCount> kSampleTable = {0.5772156649015329, 1.2824271291006226, 1.618033988749895,
+                                                           0.6931471805599453, 1.202056903159594};
 constexpr double kImaginaryStep = 0.1;
 constexpr double kQuantum = 1e10;
 

@@ -32,8 +32,8 @@ SearchError setting_refused(const char* setting, const char* range, double value
     return SearchError::invalid_input(text);
 }
 
-std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows,
-                                       const std::vector<double>& targets, const SearchConfig& config) {
+std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                       const SearchConfig& config) {
     if (rows.size() != targets.size() || rows.empty())
         return SearchError::invalid_input("Inputs and target vector must be non-empty and equal length.");
     if (rows.front().size() > kMaxVariables)
@@ -68,8 +68,8 @@ struct Workspace {
 
 class Search {
 public:
-    Search(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
-           const SearchConfig& config, const CancelCheck& cancel, std::vector<LevelStats>* stats)
+    Search(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets, const SearchConfig& config,
+           const CancelCheck& cancel, std::vector<LevelStats>* stats)
         : config_(config),
           cancel_(cancel),
           stats_(stats),

@@ -42,7 +42,8 @@ std::vector<std::string> data_warnings(const std::vector<std::vector<double>>& r
     }
     if (outputs.count > 0)
         warnings.push_back("The targets hold " + outputs.counted() + ", the first at row " +
-                           std::to_string(outputs.row) + ": every error is NaN or infinite, so no formula can be found.");
+                           std::to_string(outputs.row) +
+                           ": every error is NaN or infinite, so no formula can be found.");
     return warnings;
 }
 

@@ -62,8 +62,7 @@ void Expander::run_pass(std::size_t parents, std::size_t per_parent, Generate&& 
         slots_.resize(count * per_parent);
         yields_.assign(count, Yield{});
         parallel_for(
-            count,
-            [&](std::size_t i) { yields_[i] = generate(narrow(first + i), slots_.data() + i * per_parent); },
+            count, [&](std::size_t i) { yields_[i] = generate(narrow(first + i), slots_.data() + i * per_parent); },
             cancel);
         keys_.clear();
         recipes_.clear();

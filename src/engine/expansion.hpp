@@ -50,8 +50,8 @@ private:
                   const CancelCheck& cancel);
 
     Yield unary_children(const Beam& beam, std::size_t level, std::uint32_t parent, Child* slots) const;
-    Yield binary_children(const Beam& beam, std::size_t left_level, std::size_t right_level,
-                                std::uint32_t parent, Child* slots) const;
+    Yield binary_children(const Beam& beam, std::size_t left_level, std::size_t right_level, std::uint32_t parent,
+                          Child* slots) const;
 
     const OperatorRegistry& registry_;
     SeenSet& seen_;

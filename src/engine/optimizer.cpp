@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -48,8 +48,8 @@ void ConstantFitter::set_params(std::span<const double> p) {
 }
 
 void ConstantFitter::real_parts(std::span<const Token> tokens, const Dataset& data, std::size_t first,
-                                std::size_t count, std::span<const Complex> params,
-                                const OperatorRegistry& registry, RealBlock& out) {
+                                std::size_t count, std::span<const Complex> params, const OperatorRegistry& registry,
+                                RealBlock& out) {
     if (!has_leaf_root(tokens)) {
         evaluator_.evaluate_block(tokens, data, first, count, params, registry, block_.data(), known_);
         block_real_parts(count, out);
@@ -66,9 +66,9 @@ void ConstantFitter::real_parts(std::span<const Token> tokens, const Dataset& da
     }
 }
 
-double ConstantFitter::error_with_params(std::span<const Token> tokens, std::span<const double> p,
-                                         const Dataset& data, std::span<const double> targets,
-                                         const OperatorRegistry& registry, double alpha, double l1_ratio) {
+double ConstantFitter::error_with_params(std::span<const Token> tokens, std::span<const double> p, const Dataset& data,
+                                         std::span<const double> targets, const OperatorRegistry& registry,
+                                         double alpha, double l1_ratio) {
     require_target_per_row(data, targets);
     taped_blocks_ = 0;
     known_ = {};
@@ -125,8 +125,7 @@ void ConstantFitter::nudged_real_parts(std::span<const Token> tokens, const Data
         params_[k].re = p_[k];
         return;
     }
-    evaluator_.evaluate_with_leaf(first, count, positions_[k], {p_[k] + kDifferenceStep, 0.0}, registry,
-                                  block_.data());
+    evaluator_.evaluate_with_leaf(first, count, positions_[k], {p_[k] + kDifferenceStep, 0.0}, registry, block_.data());
     block_real_parts(count, values_);
 }
 
@@ -139,8 +138,7 @@ void ConstantFitter::block_real_parts(std::size_t count, RealBlock& out) const {
 // Streams the forward-difference Jacobian block by block: each entry is used
 // once, so no row-by-parameter matrix is kept. Sums still run in ascending row order.
 void ConstantFitter::accumulate_normal_equations(std::span<const Token> tokens, const Dataset& data,
-                                                 std::span<const double> targets,
-                                                 const OperatorRegistry& registry) {
+                                                 std::span<const double> targets, const OperatorRegistry& registry) {
     const std::size_t n_params = p_.size();
     d_.assign(n_params, 0.0);
     g_.assign(n_params, 0.0);
@@ -203,8 +201,7 @@ double ConstantFitter::refine(std::span<Token> tokens, const Dataset& data, std:
         // 1/N factor act only through the acceptance test.
         for (std::size_t k = 0; k < p_.size(); ++k) q_[k] = p_[k] - g_[k] / ((damping + d_[k]) + kDiagonalFloor);
         // A step that moves nothing (every g_k zero) would recompute best.
-        const double trial =
-            same_bits(q_, p_) ? best : error_at(tokens, q_, data, targets, registry, alpha, l1_ratio);
+        const double trial = same_bits(q_, p_) ? best : error_at(tokens, q_, data, targets, registry, alpha, l1_ratio);
         if (trial < best) {
             const double previous = best;
             std::swap(p_, q_);

@@ -66,8 +66,7 @@ private:
     // the evaluator's tape holds: there only what depends on a Param is
     // evaluated again.
     double error_at(std::span<const Token> tokens, std::span<const double> p, const Dataset& data,
-                    std::span<const double> targets, const OperatorRegistry& registry, double alpha,
-                    double l1_ratio);
+                    std::span<const double> targets, const OperatorRegistry& registry, double alpha, double l1_ratio);
 
     double tolerance_;
     BlockEvaluator evaluator_;

@@ -131,8 +131,9 @@ void Progress::print_progress_line(std::size_t percentage, std::size_t processed
     end = append_copies(end, kBarEmpty, kBarWidth - full);
     *end = '\0';
     char line[256];
-    const int length = std::snprintf(line, sizeof line, "\r  [KIV] L%zu Progress: [%s] %zu%% (%zu/%zu) | %.1fs (Est: %.1fs)   ",
-                                     level_, bar, percentage, processed, total_, elapsed, estimate);
+    const int length =
+        std::snprintf(line, sizeof line, "\r  [KIV] L%zu Progress: [%s] %zu%% (%zu/%zu) | %.1fs (Est: %.1fs)   ",
+                      level_, bar, percentage, processed, total_, elapsed, estimate);
     if (length > 0) write(std::string_view(line, std::min(static_cast<std::size_t>(length), sizeof line - 1)));
 }
 

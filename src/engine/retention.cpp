@@ -15,8 +15,8 @@ struct Contender {
     ScoredCandidate candidate;
 };
 
-std::unordered_map<std::string, std::size_t> elite_key_counts(
-    std::span<const ScoredCandidate> elites, const std::function<std::string(std::size_t)>& key_of) {
+std::unordered_map<std::string, std::size_t> elite_key_counts(std::span<const ScoredCandidate> elites,
+                                                              const std::function<std::string(std::size_t)>& key_of) {
     std::unordered_map<std::string, std::size_t> counts;
     for (const ScoredCandidate& elite : elites) ++counts[key_of(elite.index)];
     return counts;
@@ -45,8 +45,8 @@ void rank(std::vector<ScoredCandidate>& pairs) {
                      [](const ScoredCandidate& a, const ScoredCandidate& b) { return a.score < b.score; });
 }
 
-std::vector<ScoredCandidate> retain(std::vector<ScoredCandidate> ranked, std::uint64_t beam_width,
-                                    std::size_t elites, const std::function<std::string(std::size_t)>& key_of) {
+std::vector<ScoredCandidate> retain(std::vector<ScoredCandidate> ranked, std::uint64_t beam_width, std::size_t elites,
+                                    const std::function<std::string(std::size_t)>& key_of) {
     if (ranked.size() <= beam_width) return ranked;
     if (elites > beam_width) throw InvariantViolation("elite count exceeds the beam width");
 

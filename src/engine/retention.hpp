@@ -34,7 +34,7 @@ void rank(std::vector<ScoredCandidate>& pairs);
 
 // At most beam_width pairs of the ranked list, in retained order. key_of
 // returns the operator-sequence key of a candidate index.
-std::vector<ScoredCandidate> retain(std::vector<ScoredCandidate> ranked, std::uint64_t beam_width,
-                                    std::size_t elites, const std::function<std::string(std::size_t)>& key_of);
+std::vector<ScoredCandidate> retain(std::vector<ScoredCandidate> ranked, std::uint64_t beam_width, std::size_t elites,
+                                    const std::function<std::string(std::size_t)>& key_of);
 
 }  // namespace kiv

@@ -28,8 +28,8 @@ double stored_constants_penalty(double alpha, double l1_ratio, std::span<const T
 }  // namespace
 
 double compute_raw_error(double alpha, double l1_ratio, std::span<const Token> tokens, const Dataset& data,
-                         std::span<const double> targets, const OperatorRegistry& registry,
-                         BlockEvaluator& evaluator, std::span<const KnownValues> known) {
+                         std::span<const double> targets, const OperatorRegistry& registry, BlockEvaluator& evaluator,
+                         std::span<const KnownValues> known) {
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     // Every row is screened, but only rows that have a target are compared.
     const std::size_t compared = std::min(data.rows, targets.size());

@@ -17,8 +17,8 @@ double elastic_net_penalty(double alpha, double l1_ratio, double l1, double l2);
 // value is absent, non-finite or of magnitude >= 1e15. Uses the caller's
 // evaluator as scratch; sub-expressions in `known` are not evaluated again.
 double compute_raw_error(double alpha, double l1_ratio, std::span<const Token> tokens, const Dataset& data,
-                         std::span<const double> targets, const OperatorRegistry& registry,
-                         BlockEvaluator& evaluator, std::span<const KnownValues> known = {});
+                         std::span<const double> targets, const OperatorRegistry& registry, BlockEvaluator& evaluator,
+                         std::span<const KnownValues> known = {});
 
 // The scale of errors on `targets`: their variance when it is below 1 and
 // not 0, else 1. Absolute error thresholds are multiplied by it, so that a

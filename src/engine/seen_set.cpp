@@ -20,9 +20,7 @@ constexpr std::uint64_t kPrime3 = 0x165667B19E3779F9ULL;
 constexpr std::uint64_t kSeedLo = 0x27D4EB2F165667C5ULL;
 constexpr std::uint64_t kSeedHi = 0x85EBCA77C2B2AE63ULL;
 
-constexpr std::uint64_t rotate_left(std::uint64_t value, int bits) {
-    return (value << bits) | (value >> (64 - bits));
-}
+constexpr std::uint64_t rotate_left(std::uint64_t value, int bits) { return (value << bits) | (value >> (64 - bits)); }
 
 // The MurmurHash3 64-bit finaliser: every input bit affects every output bit.
 constexpr std::uint64_t avalanche(std::uint64_t h) {
@@ -62,8 +60,7 @@ bool SeenSet::insert(FingerprintKey key) { return shards_[shard_of(key)].insert(
 
 void SeenSet::insert_batch(std::span<const FingerprintKey> keys, std::span<std::uint8_t> is_new) {
     if (keys.size() != is_new.size()) throw InvariantViolation("seen-set batch and result differ in length");
-    if (keys.size() > std::numeric_limits<std::uint32_t>::max())
-        throw InvariantViolation("seen-set batch too large");
+    if (keys.size() > std::numeric_limits<std::uint32_t>::max()) throw InvariantViolation("seen-set batch too large");
 
     // Counting sort of the batch indices by shard; ascending within a shard.
     std::fill(starts_.begin(), starts_.end(), 0);

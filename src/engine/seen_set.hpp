@@ -58,8 +58,8 @@ private:
     };
 
     std::vector<Shard> shards_;
-    std::vector<std::uint32_t> order_;    // batch indices grouped by shard
-    std::vector<std::size_t> starts_;     // first position of each shard in order_
+    std::vector<std::uint32_t> order_;  // batch indices grouped by shard
+    std::vector<std::size_t> starts_;   // first position of each shard in order_
 };
 
 }  // namespace kiv

@@ -39,8 +39,7 @@ Outcome<SearchResult> Searcher::find_multivariate(const std::vector<std::vector<
 }
 
 Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<std::vector<double>>& rows,
-                                                             const std::vector<double>& ys,
-                                                             const CancelCheck& cancel,
+                                                             const std::vector<double>& ys, const CancelCheck& cancel,
                                                              const WarningSink& warn) const {
     return run_bfs(rows, ys, config_, cancel, warn);
 }

@@ -32,14 +32,12 @@ public:
                                         const CancelCheck& cancel = {}, const WarningSink& warn = {}) const;
 
     // Best formula for ys over the inputs of each row (column j is v_{j}).
-    Outcome<SearchResult> find_multivariate(const std::vector<std::vector<double>>& rows,
-                                            const std::vector<double>& ys, const CancelCheck& cancel = {},
-                                            const WarningSink& warn = {}) const;
+    Outcome<SearchResult> find_multivariate(const std::vector<std::vector<double>>& rows, const std::vector<double>& ys,
+                                            const CancelCheck& cancel = {}, const WarningSink& warn = {}) const;
 
     // The whole strict Pareto front, descending complexity (lowest error first).
     Outcome<std::vector<SearchResult>> find_candidates(const std::vector<std::vector<double>>& rows,
-                                                       const std::vector<double>& ys,
-                                                       const CancelCheck& cancel = {},
+                                                       const std::vector<double>& ys, const CancelCheck& cancel = {},
                                                        const WarningSink& warn = {}) const;
 
     // Best closed form for `value`: one sample whose only input is 0.0.

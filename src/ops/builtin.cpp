@@ -50,9 +50,7 @@ struct TrigParts {
     Complex cosine() const { return {cos_x * cosh_y, -(sin_x * sinh_y)}; }
 };
 
-Complex square(Complex z) {
-    return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im};
-}
+Complex square(Complex z) { return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im}; }
 
 struct KivRule {
     static constexpr const char* type = "Kiv";
@@ -97,9 +95,7 @@ struct TimesRule {
     static constexpr bool commutative = true;
     static constexpr const char* latex = "\1 \\cdot \2";
     static constexpr const char* python = "(\1)*(\2)";
-    static Maybe apply(Complex z, Complex w) {
-        return Complex{z.re * w.re - z.im * w.im, z.im * w.re + z.re * w.im};
-    }
+    static Maybe apply(Complex z, Complex w) { return Complex{z.re * w.re - z.im * w.im, z.im * w.re + z.re * w.im}; }
 };
 struct SubtractRule {
     static constexpr const char* type = "Subtract";
@@ -306,15 +302,13 @@ void ConstOp::eval_block(const Complex* const*, Complex* out, std::size_t rows) 
 }
 
 std::string ConstOp::debug_text() const {
-    return "ConstOp { name: " + quoted(name_) + ", latex: " + quoted(latex_) +
-           ", python: " + quoted(python_) + ", value: Complex { re: " + shortest(value_.re) +
-           ", im: " + shortest(value_.im) + " } }";
+    return "ConstOp { name: " + quoted(name_) + ", latex: " + quoted(latex_) + ", python: " + quoted(python_) +
+           ", value: Complex { re: " + shortest(value_.re) + ", im: " + shortest(value_.im) + " } }";
 }
 
 std::vector<std::unique_ptr<Operator>> all_builtins() {
-    return make_all<KivRule, NegRule, InvRule, PlusRule, TimesRule, SubtractRule, DivideRule,
-                    ExpRule, LogRule, SqrtRule, SinRule, CosRule, TanRule, ArcSinRule,
-                    ArcCosRule, ArcTanRule, SquareRule, CubeRule>();
+    return make_all<KivRule, NegRule, InvRule, PlusRule, TimesRule, SubtractRule, DivideRule, ExpRule, LogRule,
+                    SqrtRule, SinRule, CosRule, TanRule, ArcSinRule, ArcCosRule, ArcTanRule, SquareRule, CubeRule>();
 }
 
 std::vector<std::unique_ptr<Operator>> builtin_constants() {

@@ -48,8 +48,7 @@ inline Complex exp(Complex z) {
     if (std::isinf(x) && x < 0) {
         if (std::isinf(y) || std::isnan(y)) return {0.0, 0.0};
     } else if (std::isinf(x)) {
-        if (y == 0.0 || std::isinf(y) || std::isnan(y))
-            return {x, std::isinf(y) ? std::nan("") : y};
+        if (y == 0.0 || std::isinf(y) || std::isnan(y)) return {x, std::isinf(y) ? std::nan("") : y};
     } else if (std::isnan(x) && y == 0.0) {
         return z;
     }

@@ -6,8 +6,8 @@
 namespace kiv {
 
 void OperatorRegistry::register_operator(std::unique_ptr<Operator> op) {
-    metas_.push_back(OperatorMeta{std::string(op->name()), op->is_commutative(),
-                                  static_cast<std::uint8_t>(op->arity())});
+    metas_.push_back(
+        OperatorMeta{std::string(op->name()), op->is_commutative(), static_cast<std::uint8_t>(op->arity())});
     operators_.push_back(std::move(op));
 }
 

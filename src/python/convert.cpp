@@ -74,7 +74,8 @@ Matrix array_matrix(PyArrayObject* array) {
             copy_doubles(matrix[i].data(), row, cols);
             continue;
         }
-        for (std::size_t j = 0; j < cols; ++j) copy_doubles(&matrix[i][j], row + static_cast<npy_intp>(j) * col_stride, 1);
+        for (std::size_t j = 0; j < cols; ++j)
+            copy_doubles(&matrix[i][j], row + static_cast<npy_intp>(j) * col_stride, 1);
     }
     return matrix;
 }

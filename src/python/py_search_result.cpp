@@ -4,9 +4,9 @@
 #include <new>
 #include <string>
 
-#include "facade/batch_eval.hpp"
 #include "core/number_text.hpp"
 #include "core/render.hpp"
+#include "facade/batch_eval.hpp"
 #include "python/convert.hpp"
 #include "python/guarded.hpp"
 #include "python/method_cast.hpp"
@@ -16,8 +16,7 @@ namespace kiv::python {
 namespace {
 
 struct PySearchResult {
-    PyObject_HEAD
-    SearchResult record;  // constructed by wrap_result, destroyed by dealloc
+    PyObject_HEAD SearchResult record;  // constructed by wrap_result, destroyed by dealloc
 };
 
 const SearchResult& record_of(PyObject* self) { return reinterpret_cast<PySearchResult*>(self)->record; }
@@ -131,8 +130,7 @@ PyMethodDef methods[] = {
      "to_python($self)\n--\n\nReturns the formula in Python/NumPy format for immediate use."},
     {"eval", as_method(eval), METH_VARARGS | METH_KEYWORDS,
      "eval($self, x)\n--\n\nEvaluates the discovered formula for a given input (float or list/array)."},
-    {"eval_batch", as_method(eval_batch),
-     METH_VARARGS | METH_KEYWORDS,
+    {"eval_batch", as_method(eval_batch), METH_VARARGS | METH_KEYWORDS,
      "eval_batch($self, inputs)\n--\n\nEvaluates the formula for a batch of inputs (list of lists or 2D array)."},
     {"predict", as_method(predict), METH_VARARGS | METH_KEYWORDS,
      "predict($self, inputs)\n--\n\nAlias for eval_batch (Scikit-Learn style)."},
@@ -142,8 +140,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject PySearchResultType = {
-    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0)
-    .tp_name = "kiv_sr.SearchResult",
+    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0).tp_name = "kiv_sr.SearchResult",
     .tp_basicsize = sizeof(PySearchResult),
     .tp_itemsize = 0,
     .tp_dealloc = dealloc,

@@ -19,8 +19,7 @@ namespace kiv::python {
 namespace {
 
 struct PySearcher {
-    PyObject_HEAD
-    Searcher facade;  // constructed by create, destroyed by dealloc
+    PyObject_HEAD Searcher facade;  // constructed by create, destroyed by dealloc
 };
 
 const Searcher& facade_of(PyObject* self) { return reinterpret_cast<PySearcher*>(self)->facade; }
@@ -57,8 +56,8 @@ PyObject* result_list(std::vector<SearchResult> records) {
 
 PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        static const char* keywords[] = {"max_complexity", "complexity_penalty", "beam_width", "alpha", "l1_ratio",
-                                         nullptr};
+        static const char* keywords[] = {"max_complexity", "complexity_penalty", "beam_width",
+                                         "alpha",          "l1_ratio",           nullptr};
         PyObject* max_complexity = nullptr;
         PyObject* complexity_penalty = nullptr;
         PyObject* beam_width = nullptr;
@@ -92,8 +91,8 @@ PyObject* find_function(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         static const char* keywords[] = {"xs", "ys", "alpha", "l1_ratio", nullptr};
         PyObject *xs = nullptr, *ys = nullptr, *alpha = nullptr, *l1_ratio = nullptr;
-        require(PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:find_function", const_cast<char**>(keywords), &xs,
-                                            &ys, &alpha, &l1_ratio));
+        require(PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:find_function", const_cast<char**>(keywords), &xs, &ys,
+                                            &alpha, &l1_ratio));
         const Searcher facade = call_facade(self, alpha, l1_ratio);
         const Vector x_values = convert_to_vec(xs);
         const Vector y_values = convert_to_vec(ys);
@@ -212,15 +211,15 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject PySearcherType = {
-    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0)
-    .tp_name = "kiv_sr.Searcher",
+    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0).tp_name = "kiv_sr.Searcher",
     .tp_basicsize = sizeof(PySearcher),
     .tp_itemsize = 0,
     .tp_dealloc = dealloc,
     .tp_repr = represent,
     .tp_flags = Py_TPFLAGS_DEFAULT,
-    .tp_doc = "Searcher(max_complexity=10, complexity_penalty=0.1, beam_width=1000, alpha=0.0, l1_ratio=0.5)\n--\n\n"
-              "The core KIV-SR search engine exposed to Python.",
+    .tp_doc =
+        "Searcher(max_complexity=10, complexity_penalty=0.1, beam_width=1000, alpha=0.0, l1_ratio=0.5)\n--\n\n"
+        "The core KIV-SR search engine exposed to Python.",
     .tp_methods = methods,
     .tp_getset = getters,
     .tp_new = create,

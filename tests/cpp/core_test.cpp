@@ -21,13 +21,17 @@ TEST(Expression, EvaluationEdgeCases) {
     const std::vector<Complex> one{{1, 0}}, one_two{{1, 0}, {2, 0}};
     const auto none = std::nullopt;
     const std::tuple<const char*, std::vector<Token>, std::vector<Complex>, std::optional<Complex>> rows[] = {
-        {"empty tokens", {}, one, none}, {"Var beyond the row", {var(2)}, one_two, none},
+        {"empty tokens", {}, one, none},
+        {"Var beyond the row", {var(2)}, one_two, none},
         {"NaN leaf passes through", {var(2)}, {{1, 0}, {2, 0}, {kNaN, 7}}, Complex{kNaN, 7}},
-        {"two values left", {var(0), var(1)}, one_two, none}, {"underflow", {var(0), op2(kPlus)}, one, none},
+        {"two values left", {var(0), var(1)}, one_two, none},
+        {"underflow", {var(0), op2(kPlus)}, one, none},
         {"Exp at 40", {var(0), op1(kExp)}, {{40, 0}}, none},
         {"Exp at 34", {var(0), op1(kExp)}, {{34, 0}}, Complex{std::exp(34.0), 0}},
         {"re exactly at the bound", {var(0), Token::real(0), op2(kPlus)}, {{1e15, 0}}, none},
-        {"re just below the bound", {var(0), Token::real(0), op2(kPlus)}, {{999999999999999.875, 0}},
+        {"re just below the bound",
+         {var(0), Token::real(0), op2(kPlus)},
+         {{999999999999999.875, 0}},
          Complex{999999999999999.875, 0}},
         {"im at minus the bound", {var(0), Token::constant(kI, {0, 1}), op2(kTimes)}, {{-1e15, 0}}, none},
         {"non-finite operator result", {var(0), op1(kSqrt)}, {{kInf, 0}}, none},
@@ -63,13 +67,21 @@ TEST(Expression, CompositionNumbersParamsLeftToRightAndChecksItsLimits) {
 
 // Correctly rounded from the binary value, ties to even, the sign bit kept.
 TEST(NumberText, FixedAndExponentTexts) {
-    const std::tuple<double, const char*, const char*> rows[] = {  // value, fixed text, exponent text
-        {0.0, "0.0000", "0.000000e0"}, {-0.0, "-0.0000", "-0.000000e0"}, {-1.23456, "-1.2346", "-1.234560e0"},
-        {0.03125, "0.0312", "3.125000e-2"}, {0.09375, "0.0938", "9.375000e-2"},  // fixed ties
+    const std::tuple<double, const char*, const char*> rows[] = {
+        // value, fixed text, exponent text
+        {0.0, "0.0000", "0.000000e0"},
+        {-0.0, "-0.0000", "-0.000000e0"},
+        {-1.23456, "-1.2346", "-1.234560e0"},
+        {0.03125, "0.0312", "3.125000e-2"},
+        {0.09375, "0.0938", "9.375000e-2"},  // fixed ties
         {0.00005, "0.0001", "5.000000e-5"},  // just above the tie in binary
-        {-0.00001, "-0.0000", "-1.000000e-5"}, {1e20, "100000000000000000000.0000", "1.000000e20"},
-        {12345685.0, "12345685.0000", "1.234568e7"}, {12345675.0, "12345675.0000", "1.234568e7"},  // ties
-        {1.5e-300, "0.0000", "1.500000e-300"}, {-kInf, "-inf", "-inf"}, {-kNaN, "NaN", "NaN"},
+        {-0.00001, "-0.0000", "-1.000000e-5"},
+        {1e20, "100000000000000000000.0000", "1.000000e20"},
+        {12345685.0, "12345685.0000", "1.234568e7"},
+        {12345675.0, "12345675.0000", "1.234568e7"},  // ties
+        {1.5e-300, "0.0000", "1.500000e-300"},
+        {-kInf, "-inf", "-inf"},
+        {-kNaN, "NaN", "NaN"},
     };
     for (const auto& [value, fixed, exponent] : rows) {
         EXPECT_EQ(fixed4_text(value), fixed) << value;
@@ -81,7 +93,9 @@ TEST(NumberText, FixedAndExponentTexts) {
 // operand. Texts left below the top are dropped.
 TEST(Render, LeavesNumbersAndGroupingWherePrecedenceRequires) {
     const std::pair<Expression, const char*> rows[] = {
-        {Expression{}, ""}, {from_tokens({var(0), var(1)}), "v_{1}"}, {C(-1.23456), "-1.2346"},
+        {Expression{}, ""},
+        {from_tokens({var(0), var(1)}), "v_{1}"},
+        {C(-1.23456), "-1.2346"},
         {from_tokens({Token::constant(kPi, {}), Token::constant(kI, {}), op2(kTimes)}), "\\pi \\cdot i"},
         {from_tokens({Token::real(2.5), Token::constant(kE, {}), op2(kSubtract)}), "2.5000 - e"},
         {binary(kTimes, binary(kPlus, V(0), V(1)), V(2)), "\\left(v_{0} + v_{1}\\right) \\cdot v_{2}"},
@@ -95,7 +109,8 @@ TEST(Render, LeavesNumbersAndGroupingWherePrecedenceRequires) {
         {binary(kDivide, binary(kPlus, V(0), V(1)), V(2)), "\\frac{v_{0} + v_{1}}{v_{2}}"},
         {unary(kCube, binary(kTimes, V(0), V(1))), "{\\left(v_{0} \\cdot v_{1}\\right)}^3"},
         {unary(kSquare, unary(kExp, V(0))), "{\\left(e^{v_{0}}\\right)}^2"},
-        {unary(kSquare, C(-1.5)), "{\\left(-1.5000\\right)}^2"}, {unary(kSquare, unary(kNeg, V(0))), "{(-(v_{0}))}^2"}};
+        {unary(kSquare, C(-1.5)), "{\\left(-1.5000\\right)}^2"},
+        {unary(kSquare, unary(kNeg, V(0))), "{(-(v_{0}))}^2"}};
     for (const auto& [expression, latex] : rows) EXPECT_EQ(to_latex(expression, builtins()), latex);
     const Expression python = binary(kSubtract, from_tokens({Token::constant(kPi, {})}), binary(kPlus, V(1), C(-1.5)));
     EXPECT_EQ(to_python(unary(kSquare, python), builtins()), "((np.pi)-((v_{1})+(-1.5000)))**2");
@@ -109,8 +124,7 @@ std::optional<Fingerprint> fp(const Expression& e) { return fingerprint(e, built
 // `target`, so that quantisation sees an exact half.
 double with_exact_product(double target) {
     double v = target / 1e10;
-    for (int step = 0; step < 64 && v * 1e10 != target; ++step)
-        v = std::nextafter(v, v * 1e10 < target ? kInf : -kInf);
+    for (int step = 0; step < 64 && v * 1e10 != target; ++step) v = std::nextafter(v, v * 1e10 < target ? kInf : -kInf);
     EXPECT_EQ(v * 1e10, target) << "no double with that exact product";
     return v;
 }
@@ -121,8 +135,8 @@ TEST(Fingerprint, LeavesGiveTheQuantisedSamplePointsUndefinedValuesNoneAndNearVa
     // Columns rotate the real parts; odd samples' imaginary parts grow with the column.
     EXPECT_EQ(fp(V(1)), (Fingerprint{12824271291, 0, 16180339887, 2000000000, 6931471806, 0, 12020569032, 2000000000,
                                      5772156649, 0}));
-    EXPECT_EQ(fp(parameter_leaf()), (Fingerprint{1000000000, 0, 1000000000, 0, 1000000000, 0, 1000000000, 0,
-                                                 1000000000, 0}));
+    EXPECT_EQ(fp(parameter_leaf()),
+              (Fingerprint{1000000000, 0, 1000000000, 0, 1000000000, 0, 1000000000, 0, 1000000000, 0}));
     // Exp(Exp(Exp(v_0))) leaves the bound at the third sample only.
     EXPECT_FALSE(fp(unary(kLog, binary(kSubtract, V(0), V(0)))).has_value());
     EXPECT_FALSE(fp(unary(kExp, unary(kExp, unary(kExp, V(0))))).has_value());
@@ -142,9 +156,15 @@ TEST(Fingerprint, LeavesGiveTheQuantisedSamplePointsUndefinedValuesNoneAndNearVa
 
 TEST(Fingerprint, QuantaRoundHalfAwayFromZeroAndClampToTheIntegerRange) {
     const std::pair<double, std::int64_t> rows[] = {
-        {with_exact_product(0.5), 1}, {with_exact_product(2.5), 3}, {with_exact_product(1234567.5), 1234568},
-        {with_exact_product(0.25), 0}, {with_exact_product(0.75), 1}, {1e9, kMax}, {9.99e14, kMax},
-        {with_exact_product(0x1p63), kMax}, {922337203.0, 9223372030000000000},
+        {with_exact_product(0.5), 1},
+        {with_exact_product(2.5), 3},
+        {with_exact_product(1234567.5), 1234568},
+        {with_exact_product(0.25), 0},
+        {with_exact_product(0.75), 1},
+        {1e9, kMax},
+        {9.99e14, kMax},
+        {with_exact_product(0x1p63), kMax},
+        {922337203.0, 9223372030000000000},
     };
     for (const auto& [value, expected] : rows) {
         SCOPED_TRACE(value);

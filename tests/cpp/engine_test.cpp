@@ -9,8 +9,8 @@
 #include "engine/optimizer.hpp"
 #include "engine/pareto_front.hpp"
 #include "engine/retention.hpp"
-#include "engine/seen_set.hpp"
 #include "engine/scoring.hpp"
+#include "engine/seen_set.hpp"
 #include "invariant.hpp"
 #include "test_util.hpp"
 
@@ -23,7 +23,7 @@ using Rows = std::vector<std::vector<double>>;
 // parts (not of Const values); infinite where a row has no acceptable value.
 TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableValue) {
     const Expression v0 = variable_leaf(0), constants = binary(kPlus, binary(kTimes, param_leaf({-2.0, 7.0}), v0),
-                                                                binary(kTimes, const_leaf(kPi), real_leaf(0.5)));
+                                                               binary(kTimes, const_leaf(kPi), real_leaf(0.5)));
     const Rows ragged{{1.0, 2.0}, {3.0}, {5.0, 6.0}};
     const std::tuple<const char*, Expression, Rows, std::vector<double>, double, double> rows[] = {
         {"penalty", constants, {{1.0}, {2.0}}, {-2 + M_PI / 2, -4 + M_PI / 2}, 0.8, 0.8 * (2.5 * 0.5 + 4.25 * 0.25)},
@@ -103,7 +103,8 @@ TEST(Retention, StableRankingAndEliteThenOperatorSequenceThenScoreRetention) {
     pairs[2].score = kNaN;
     EXPECT_THROW(rank(pairs), InvariantViolation);
     const auto same_key = [](std::size_t) { return std::string("8"); };
-    const std::array<std::size_t, 3> kept[] = {  // candidates, beam width, kept
+    const std::array<std::size_t, 3> kept[] = {
+        // candidates, beam width, kept
         {1000, 1000, 1000}, {999, 1000, 999}, {0, 1000, 0}, {3, std::size_t{1} << 60, 3}, {10, 1, 1}, {10, 0, 0}};
     for (const auto& [count, beam_width, expected] : kept)
         EXPECT_EQ(indices_of(retain(ranked_by_index(count), beam_width, elite_count(beam_width), same_key)),
@@ -139,7 +140,8 @@ std::unique_ptr<ParetoFront> front_of(const std::vector<double>& errors) {
 // Only a strictly smaller error that is not NaN replaces an entry; the first
 // entry not above the threshold ends the search unless it is exhaustive.
 TEST(ParetoFront, StrictlySmallerNonNaNErrorsReplaceEntriesAndEarlyExitNeedsOneAtTheThreshold) {
-    const std::tuple<double, double, bool> rows[] = {  // first error, second error, whether the second replaces it
+    const std::tuple<double, double, bool> rows[] = {
+        // first error, second error, whether the second replaces it
         {1, 1, false}, {1, 0.5, true}, {1, 2, false}, {1, kNaN, false}, {kInf, 3, true}, {kNaN, 3, true}};
     for (const auto& [first, second, replaced] : rows) {
         const auto front = front_of({first});
@@ -182,8 +184,8 @@ TEST(Finalize, StrictFrontInDescendingComplexityEachEntryRefined) {
     EXPECT_EQ(std::get<SearchError>(none).message(), "No formula found up to complexity 10");
     const Expression scaled = binary(kTimes, parameter_leaf(), variable_leaf(0));
     const Rows rows{{1.0}, {2.0}, {3.0}};
-    const auto [refined, error] = refine_constants(scaled, Dataset::from_rows(rows), std::vector<double>{2, 4.1, 5.9},
-                                                   builtins(), 30, 0.0, 0.5);
+    const auto [refined, error] =
+        refine_constants(scaled, Dataset::from_rows(rows), std::vector<double>{2, 4.1, 5.9}, builtins(), 30, 0.0, 0.5);
     ParetoFront front;
     update_pareto(0.0, front, scaled);  // lower than any error the fit can reach
     EXPECT_EQ(finalized(front, rows, {2, 4.1, 5.9}), (Results{{"Times(C, v_{0})", error, refined.tokens[0].value}}));
@@ -193,7 +195,10 @@ TEST(Finalize, StrictFrontInDescendingComplexityEachEntryRefined) {
     EXPECT_EQ(finalized(front, {{1.0}, {1e300}}, {1.0, 1.0}), (Results{{"v_{0}", 1.0, var}}));
     // With a hugely negative alpha the penalty of C falls without bound as C grows.
     ASSERT_EQ(refine_constants(parameter_leaf(), Dataset::from_rows({{0.0}}), std::vector<double>{2.0}, builtins(), 30,
-                               -1e308, 0.5).second, -kInf) << "the fit must run off for this test to mean anything";
+                               -1e308, 0.5)
+                  .second,
+              -kInf)
+        << "the fit must run off for this test to mean anything";
     ParetoFront runaway;
     update_pareto(-1.0, runaway, parameter_leaf());
     EXPECT_EQ(finalized(runaway, {{0.0}}, {2.0}, true, -1e308), (Results{{"C", -1.0, {0.1, 0}}}));

@@ -48,7 +48,7 @@ struct RandomSource {
     double special_share = 0.0;
 
     double number() {
-        static constexpr double specials[] = {0.0,   -0.0, 1.0,    -1.0, kNaN, kInf, -kInf,
+        static constexpr double specials[] = {0.0,   -0.0,   1.0,  -1.0,   kNaN, kInf, -kInf,
                                               1e300, -1e300, 1e15, 1e-300, 40.0, 34.0, 0.5};
         if (chance(special_share)) return specials[below(std::size(specials))];
         return std::uniform_real_distribution<double>(-3.0, 3.0)(rng);

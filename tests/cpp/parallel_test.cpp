@@ -111,14 +111,15 @@ TEST_P(ParallelFor, ProgressFromWorkersPrintsOneLineForEachRiseOfThePercentage) 
     progress.start_level(6, 3);
     progress.candidate_started();
     const std::string text = testing::internal::GetCapturedStdout();
-    static const std::regex pattern("\r  \\[KIV\\] L([0-9]+) Progress: \\[((?:█|░)*)\\] ([0-9]+)% "
-                                    "\\(([0-9]+)/([0-9]+)\\) \\| [0-9]+\\.[0-9]s \\(Est: ([0-9]+\\.[0-9])s\\)   ");
+    static const std::regex pattern(
+        "\r  \\[KIV\\] L([0-9]+) Progress: \\[((?:█|░)*)\\] ([0-9]+)% "
+        "\\(([0-9]+)/([0-9]+)\\) \\| [0-9]+\\.[0-9]s \\(Est: ([0-9]+\\.[0-9])s\\)   ");
     std::vector<std::array<std::size_t, 4>> lines;  // level, percentage, processed, total
     std::set<std::size_t> percentages;
     std::size_t length = 0;
     for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern); it != std::sregex_iterator(); ++it) {
-        const auto& line = lines.emplace_back(std::array<std::size_t, 4>{
-            std::stoul((*it)[1]), std::stoul((*it)[3]), std::stoul((*it)[4]), std::stoul((*it)[5])});
+        const auto& line = lines.emplace_back(std::array<std::size_t, 4>{std::stoul((*it)[1]), std::stoul((*it)[3]),
+                                                                         std::stoul((*it)[4]), std::stoul((*it)[5])});
         std::string bar;
         for (std::size_t cell = 0; cell < 10; ++cell) bar += cell < line[1] / 10 ? "█" : "░";
         EXPECT_EQ((*it)[2], bar);
@@ -142,9 +143,15 @@ INSTANTIATE_THREAD_COUNTS(ParallelFor);
 TEST(WorkerCount, UnusableSettingsFallBackAndAbsurdOnesAreCapped) {
     unsetenv("KIV_SR_NUM_THREADS");
     const std::size_t processors = worker_count();
-    const std::pair<const char*, std::size_t> rows[] = {
-        {"3", 3},         {"0", processors},  {"-3", processors},     {"abc", processors}, {"2x", processors},
-        {"", processors}, {"1024", 1024},     {"100000", 1024},       {"99999999999999999999999", 1024}};
+    const std::pair<const char*, std::size_t> rows[] = {{"3", 3},
+                                                        {"0", processors},
+                                                        {"-3", processors},
+                                                        {"abc", processors},
+                                                        {"2x", processors},
+                                                        {"", processors},
+                                                        {"1024", 1024},
+                                                        {"100000", 1024},
+                                                        {"99999999999999999999999", 1024}};
     for (const auto& [setting, expected] : rows) {
         setenv("KIV_SR_NUM_THREADS", setting, 1);
         EXPECT_EQ(worker_count(), expected) << setting;
@@ -154,9 +161,16 @@ TEST(WorkerCount, UnusableSettingsFallBackAndAbsurdOnesAreCapped) {
 
 // The largest whole unit, with every significant digit of the fraction.
 TEST(Progress, DurationTexts) {
-    const std::pair<std::int64_t, const char*> durations[] = {
-        {0, "0ns"}, {999, "999ns"}, {1'000, "1µs"}, {1'001, "1.001µs"}, {999'999, "999.999µs"}, {3'000'000, "3ms"},
-        {481'302'000, "481.302ms"}, {999'999'999, "999.999999ms"}, {2'041'700'000, "2.0417s"}, {-5, "0ns"}};
+    const std::pair<std::int64_t, const char*> durations[] = {{0, "0ns"},
+                                                              {999, "999ns"},
+                                                              {1'000, "1µs"},
+                                                              {1'001, "1.001µs"},
+                                                              {999'999, "999.999µs"},
+                                                              {3'000'000, "3ms"},
+                                                              {481'302'000, "481.302ms"},
+                                                              {999'999'999, "999.999999ms"},
+                                                              {2'041'700'000, "2.0417s"},
+                                                              {-5, "0ns"}};
     for (const auto& [ns, text] : durations) EXPECT_EQ(duration_text(std::chrono::nanoseconds(ns)), text) << ns;
 }
 

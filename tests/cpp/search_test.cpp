@@ -76,9 +76,17 @@ TEST(Search, SmallSearchesPrintAndReturnTheirFrontOrTheirRefusal) {
     const auto line = [](double x) { return x; };
     const auto exp_plus_one = [](double x) { return std::exp(x) + 1.0; };
     const Row rows[] = {
-        {"3 rows, 2 targets", {{{1.0}, {2.0}, {3.0}}, {1.0, 2.0}}, config(3, 10), "", true,
+        {"3 rows, 2 targets",
+         {{{1.0}, {2.0}, {3.0}}, {1.0, 2.0}},
+         config(3, 10),
+         "",
+         true,
          "Inputs and target vector must be non-empty and equal length."},
-        {"256 columns", {{std::vector<double>(256, 1.0)}, {1.0}}, config(3, 10), "", true,
+        {"256 columns",
+         {{std::vector<double>(256, 1.0)}, {1.0}},
+         config(3, 10),
+         "",
+         true,
          "Inputs have 256 columns; at most 255 input variables are supported."},
         {"max_complexity 0", sample(cubic), config(0, 10), "", true, "max_complexity must be at least 1."},
         {"an exact leaf stops after level 1", sample(line), config(5, 1000), "", true, "v_{0}"},
@@ -110,8 +118,10 @@ TEST(Search, SmallSearchesPrintAndReturnTheirFrontOrTheirRefusal) {
         EXPECT_EQ(results.front().formula(), row.best ? row.best : results.front().formula());
         EXPECT_LE(results.front().error, row.max_error);
         for (std::size_t i = 0; i < results.size(); ++i)
-            EXPECT_TRUE(std::isfinite(results[i].error) && (i == 0 || (results[i - 1].complexity() >
-                        results[i].complexity() && results[i - 1].error < results[i].error))) << results[i].formula();
+            EXPECT_TRUE(std::isfinite(results[i].error) &&
+                        (i == 0 || (results[i - 1].complexity() > results[i].complexity() &&
+                                    results[i - 1].error < results[i].error)))
+                << results[i].formula();
     }
 }
 
@@ -136,7 +146,8 @@ TEST(Search, TargetsOfAnyScaleGiveTheSameLaw) {
     // Constant targets have no scale: an exact constant still ends the search at once.
     const Searched constant = search(sample([](double) { return 2.5; }), config(5, 300));
     EXPECT_TRUE(constant.output.find("Level 2 processed") != std::string::npos &&
-                constant.output.find("Level 3") == std::string::npos) << constant.output;
+                constant.output.find("Level 3") == std::string::npos)
+        << constant.output;
 }
 
 // Removes the parts of the output that depend on timing.

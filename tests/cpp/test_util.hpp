@@ -23,8 +23,29 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Builtin ids, in registration order.
 enum BuiltinId : std::size_t {
-    kZero, kOne, kI, kPi, kE, kKiv, kNeg, kInv, kPlus, kTimes, kSubtract, kDivide, kExp, kLog, kSqrt,
-    kSin, kCos, kTan, kArcSin, kArcCos, kArcTan, kSquare, kCube
+    kZero,
+    kOne,
+    kI,
+    kPi,
+    kE,
+    kKiv,
+    kNeg,
+    kInv,
+    kPlus,
+    kTimes,
+    kSubtract,
+    kDivide,
+    kExp,
+    kLog,
+    kSqrt,
+    kSin,
+    kCos,
+    kTan,
+    kArcSin,
+    kArcCos,
+    kArcTan,
+    kSquare,
+    kCube
 };
 
 inline const OperatorRegistry& builtins() {
@@ -70,16 +91,16 @@ protected:
 }  // namespace kiv
 
 // Expects `statement` to throw `type` whose what() contains `fragment`.
-#define EXPECT_THROW_MSG(statement, type, fragment)                                                     \
-    try {                                                                                               \
-        statement;                                                                                      \
-        ADD_FAILURE() << "no exception from " #statement;                                               \
-    } catch (const type& e) {                                                                           \
-        EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << "message: " << e.what(); \
+#define EXPECT_THROW_MSG(statement, type, fragment)                                                              \
+    try {                                                                                                        \
+        statement;                                                                                               \
+        ADD_FAILURE() << "no exception from " #statement;                                                        \
+    } catch (const type& thrown) {                                                                               \
+        EXPECT_NE(std::string(thrown.what()).find(fragment), std::string::npos) << "message: " << thrown.what(); \
     }
 
 #define INSTANTIATE_THREAD_COUNTS(fixture)                                                      \
     INSTANTIATE_TEST_SUITE_P(Threads, fixture, testing::Values(std::size_t{1}, std::size_t{2}), \
-                             [](const testing::TestParamInfo<std::size_t>& info) {              \
-                                 return std::to_string(info.param) + "Workers";                 \
+                             [](const testing::TestParamInfo<std::size_t>& param_info) {        \
+                                 return std::to_string(param_info.param) + "Workers";           \
                              })
