@@ -1,5 +1,5 @@
-"""What the installed package offers beyond the module: the quickstart
-example, the README snippets and the type stub."""
+"""What the installed package offers beyond the module: the examples, the
+README snippets, the type stub and the companion package's types."""
 
 import re
 import subprocess
@@ -25,6 +25,16 @@ def test_quickstart_finds_the_formula(tmp_path):
     assert any(line.startswith("  complexity  1") for line in lines)
 
 
+@pytest.mark.parametrize("example, line", [
+    ("pandas_pipeline.py", "Features: ['mass', 'speed']"),
+    ("save_and_load.py", "Same value: True"),
+])
+def test_example_runs(tmp_path, example, line):
+    completed = run([sys.executable, str(ROOT / "examples" / example)], tmp_path)
+    assert completed.returncode == 0, completed.stderr
+    assert line in completed.stdout.splitlines()
+
+
 def test_readme_snippets_run(capfd):
     snippets = re.findall(r"```python\n(.*?)```", (ROOT / "README.md").read_text(), re.S)
     assert len(snippets) >= 3
@@ -36,4 +46,10 @@ def test_stub_matches_the_module():
     pytest.importorskip("mypy.stubtest", reason="mypy checks the stub")
     # stubtest finds the stub the way type checkers do, through the installed package.
     completed = run([sys.executable, "-m", "mypy.stubtest", "kiv_sr"], ROOT)
+    assert completed.returncode == 0, completed.stdout + completed.stderr
+
+
+def test_tools_package_type_checks(tmp_path):
+    pytest.importorskip("mypy")
+    completed = run([sys.executable, "-m", "mypy", "--cache-dir", str(tmp_path), "python/kiv_sr_tools"], ROOT)
     assert completed.returncode == 0, completed.stdout + completed.stderr

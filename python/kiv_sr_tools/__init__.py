@@ -1,0 +1,31 @@
+"""Companions of the kiv_sr engine: exact formulas as SymPy expressions, NumPy
+functions and source text, a scikit-learn estimator and a plot of the Pareto front.
+
+Importing this package needs NumPy only; each feature imports its optional
+dependency on first use and names the extra that installs it when missing.
+"""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any
+
+from ._optional import require
+from .function import to_function
+from .plot import plot_front
+from .source import to_source
+from .sympy_expression import to_sympy
+
+if TYPE_CHECKING:
+    from .regressor import KivRegressor
+
+__all__ = ["KivRegressor", "plot_front", "to_function", "to_source", "to_sympy"]
+
+
+def __getattr__(name: str) -> Any:
+    # The estimator's base classes come from scikit-learn, so its module is imported on first use.
+    if name == "KivRegressor":
+        require("sklearn", "KivRegressor", "scikit-learn", "sklearn")
+        from .regressor import KivRegressor
+
+        return KivRegressor
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

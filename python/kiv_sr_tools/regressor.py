@@ -1,0 +1,95 @@
+"""KivRegressor: the search as a scikit-learn estimator."""
+
+from __future__ import annotations
+
+import contextlib
+from typing import Any, Dict, List, Optional, Union
+
+import numpy as np
+import numpy.typing as npt
+from sklearn.base import BaseEstimator, RegressorMixin
+from sklearn.utils.validation import check_is_fitted, validate_data
+
+from kiv_sr import Searcher, SearchResult
+
+from ._names import variable_names, with_names
+from .search import find_candidates
+
+
+class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
+    """Finds a closed-form formula y = f(X) and predicts with it.
+
+    Parameters are the `kiv_sr.Searcher` settings, plus `max_time` (seconds
+    the search may take; None for no limit) and `verbose` (False silences
+    the search's progress lines).
+
+    Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
+    the Pareto front, lowest error first; `equations_`, the front as a table
+    (see its doc); `n_features_in_`; `feature_names_in_` when X has string
+    column names.
+    """
+
+    def __init__(
+        self,
+        max_complexity: int = 10,
+        complexity_penalty: float = 0.1,
+        beam_width: int = 1000,
+        alpha: float = 0.0,
+        l1_ratio: float = 0.5,
+        max_time: Optional[float] = None,
+        verbose: bool = True,
+    ) -> None:
+        self.max_complexity = max_complexity
+        self.complexity_penalty = complexity_penalty
+        self.beam_width = beam_width
+        self.alpha = alpha
+        self.l1_ratio = l1_ratio
+        self.max_time = max_time
+        self.verbose = verbose
+
+    def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> KivRegressor:
+        rows, targets = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
+        searcher = Searcher(self.max_complexity, self.complexity_penalty, self.beam_width, self.alpha, self.l1_ratio)
+        # The engine writes its progress to sys.stdout, and nothing when that is None.
+        quiet = contextlib.nullcontext() if self.verbose else contextlib.redirect_stdout(None)
+        with quiet:
+            self.front_: List[SearchResult] = find_candidates(searcher, rows, targets, max_time=self.max_time)
+        self.best_: SearchResult = self.front_[0]
+        return self
+
+    def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
+        """The best formula's value on each row of X; NaN where it has none."""
+        check_is_fitted(self)
+        rows = validate_data(self, X, reset=False, dtype=np.float64)
+        return np.asarray(self.best_.eval_batch(rows), dtype=np.float64)
+
+    @property
+    def equations_(self) -> Union[Any, List[Dict[str, Any]]]:
+        """The Pareto front, one row per formula: complexity, error, formula (written with
+        the feature names) and sympy (its SymPy expression, None without SymPy). A pandas
+        DataFrame when pandas is installed, else a list of dicts."""
+        check_is_fitted(self)
+        names = list(getattr(self, "feature_names_in_", variable_names(self.n_features_in_)))
+        rows = [
+            {
+                "complexity": result.complexity,
+                "error": result.error,
+                "formula": with_names(result.formula, names),
+                "sympy": _sympy_or_none(result, names),
+            }
+            for result in self.front_
+        ]
+        try:
+            import pandas
+        except ImportError:
+            return rows
+        return pandas.DataFrame(rows)
+
+
+def _sympy_or_none(result: SearchResult, names: List[str]) -> Any:
+    try:
+        from .sympy_expression import to_sympy
+
+        return to_sympy(result, names)
+    except ImportError:
+        return None

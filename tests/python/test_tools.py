@@ -1,0 +1,164 @@
+"""kiv_sr_tools: every representation of a found formula takes the engine's values;
+the estimator passes scikit-learn's checks; missing extras are named."""
+
+import pickle
+import re
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import kiv_sr
+import kiv_sr_tools
+from kiv_sr_tools import plot_front, to_function, to_source, to_sympy
+
+# name: (law, columns, the data range)
+LAWS = {
+    "sine": (lambda X: 1.3 * np.sin(X[:, 0]) * X[:, 0], 1, (-3.0, 3.0)),
+    "log": (lambda X: np.log(X[:, 0]) + 2.5, 1, (0.2, 4.0)),
+    "kiv": (lambda X: np.exp(X[:, 0]) - np.log(X[:, 1]), 2, (0.5, 3.0)),
+    "ratio": (lambda X: X[:, 0] / (X[:, 1] + 1.5), 2, (-1.0, 2.0)),
+    "arctan": (lambda X: 0.7 * np.arctan(X[:, 0]), 1, (-4.0, 4.0)),
+}
+
+
+@pytest.fixture(scope="session")
+def fronts():
+    rng = np.random.default_rng(3)
+    out = {}
+    for name, (law, columns, (low, high)) in LAWS.items():
+        X = rng.uniform(low, high, size=(40, columns))
+        out[name] = kiv_sr.Searcher(max_complexity=5, beam_width=50).find_candidates(X, law(X))
+    return out
+
+
+def sympy_values(result, X):
+    sympy = pytest.importorskip("sympy")
+    expression = to_sympy(result, names=[f"c{j}" for j in range(X.shape[1])])
+    function = sympy.lambdify(sympy.symbols(f"c0:{X.shape[1]}"), expression, "mpmath")
+    return np.array([complex(function(*row)).real for row in X])
+
+
+def source_values(result, X):
+    columns = {f"x{j}": X[:, j].astype(complex) for j in range(X.shape[1])}
+    return np.real(eval(to_source(result), {"np": np, **columns}) + np.zeros(len(X)))
+
+
+@pytest.mark.parametrize("law", LAWS)
+@pytest.mark.parametrize("evaluate", [lambda r, X: to_function(r)(X), sympy_values, source_values])
+def test_every_form_takes_the_engine_values(fronts, law, evaluate):
+    _, columns, (low, high) = LAWS[law]
+    X = np.random.default_rng(5).uniform(low, high, size=(200, columns))
+    for result in fronts[law]:
+        want = np.array(result.eval_batch(X))
+        with np.errstate(all="ignore"):
+            got = evaluate(result, X)
+        both = np.isfinite(want) & np.isfinite(got)
+        assert both.sum() > 100, result.formula
+        np.testing.assert_allclose(got[both], want[both], rtol=1e-12, err_msg=result.formula)
+
+
+@pytest.mark.parametrize("law", LAWS)
+def test_function_is_absent_where_the_engine_is(fronts, law):
+    # Outside the data range, with zeros and huge values: logarithms of 0 and of negatives, overflow.
+    X = np.random.default_rng(9).uniform(-6.0, 6.0, size=(300, LAWS[law][1]))
+    X[::7] = 0.0
+    X[3::11, 0] = 1e300
+    for result in fronts[law]:
+        got, want = to_function(result)(X), np.array(result.eval_batch(X))
+        np.testing.assert_array_equal(np.isnan(got), np.isnan(want), err_msg=result.formula)
+        np.testing.assert_allclose(got, want, rtol=1e-12, err_msg=result.formula)
+        if LAWS[law][1] == 1:
+            np.testing.assert_array_equal(to_function(result)(X[:, 0]), got)
+
+
+class StateOf:
+    """A stand-in result whose pickled state is given."""
+
+    def __init__(self, *state):
+        self.state = state
+
+    def __reduce__(self):
+        return (None, (self.state,))
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: to_function(StateOf(2, 0.0, [("var", 0)])), ValueError, "state version 2 is not supported"),
+    (lambda: to_sympy(StateOf(1, 0.0, [("op", "Cosh")])), ValueError, "unknown formula token ('op', 'Cosh')"),
+    (lambda: to_source(StateOf(1, 0.0, [("var", 0), ("op", "Plus")])), ValueError, "Plus lacks operands"),
+    (lambda: to_source(StateOf(1, 0.0, [("var", 0), ("var", 1)])), ValueError, "do not form one expression"),
+    (lambda: to_sympy(StateOf(1, 0.0, [("var", 2)]), ["a"]), ValueError, "reads 3 columns but 1 names"),
+    (lambda: to_source(StateOf(1, 0.0, [("var", 0)]), ["a b"]), ValueError, "'a b' is not a Python identifier"),
+    (lambda: to_function(StateOf(1, 0.0, [("var", 0)]))(np.zeros((2, 2, 2))), ValueError, "not 3-D"),
+    (lambda: kiv_sr_tools.KivRegressor(max_time=1.0).fit([[1.0]], [1.0]), NotImplementedError, "time budgets"),
+])
+def test_refusals(call, error, message):
+    with pytest.raises(error, match=re.escape(message)):
+        call()
+
+
+@pytest.mark.parametrize("module, call, message", [
+    ("sympy", lambda: to_sympy(StateOf(1, 0.0, [("var", 0)])), "to_sympy needs SymPy: pip install 'kiv_sr[sympy]'"),
+    ("matplotlib", lambda: plot_front([]), "plot_front needs Matplotlib: pip install 'kiv_sr[plot]'"),
+    ("sklearn", lambda: kiv_sr_tools.KivRegressor, "KivRegressor needs scikit-learn: pip install 'kiv_sr[sklearn]'"),
+])
+def test_a_missing_extra_is_named(monkeypatch, module, call, message):
+    for name in [m for m in sys.modules if m == module or m.startswith(module + ".")]:
+        monkeypatch.setitem(sys.modules, name, None)
+    monkeypatch.setitem(sys.modules, module, None)
+    with pytest.raises(ImportError) as raised:
+        call()
+    assert str(raised.value) == message
+
+
+def test_the_package_imports_with_numpy_only():
+    code = "import kiv_sr_tools, sys; print(sorted({m.split('.')[0] for m in sys.modules} & {'sympy', 'sklearn', 'pandas', 'matplotlib', 'scipy'}))"
+    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout == "[]\n"
+
+
+@pytest.fixture(scope="module")
+def energy():
+    pd = pytest.importorskip("pandas")
+    rng = np.random.default_rng(11)
+    frame = pd.DataFrame({"mass": rng.uniform(0.5, 3.0, 30), "speed": rng.uniform(0.5, 3.0, 30)})
+    return frame, 0.5 * frame["mass"] * frame["speed"] ** 2
+
+
+def test_regressor_on_a_dataframe(energy):
+    frame, target = energy
+    model = kiv_sr_tools.KivRegressor(max_complexity=6, beam_width=100, verbose=False).fit(frame, target)
+    assert list(model.feature_names_in_) == ["mass", "speed"] and model.n_features_in_ == 2
+    assert model.score(frame, target) > 1 - 1e-12
+    table = model.equations_
+    assert list(table.columns) == ["complexity", "error", "formula", "sympy"] and len(table) == len(model.front_)
+    assert "v_{" not in "".join(table["formula"]) and {"mass", "speed"} <= {str(s) for s in table["sympy"][0].free_symbols}
+    np.testing.assert_array_equal(model.predict(frame), model.best_.eval_batch(frame.to_numpy()))
+    np.testing.assert_array_equal(pickle.loads(pickle.dumps(model)).predict(frame), model.predict(frame))
+
+
+def test_regressor_in_model_selection(energy):
+    model_selection = pytest.importorskip("sklearn.model_selection")
+    from sklearn.pipeline import make_pipeline
+
+    frame, target = energy
+    pipeline = make_pipeline(kiv_sr_tools.KivRegressor(beam_width=30, verbose=False))
+    grid = model_selection.GridSearchCV(pipeline, {"kivregressor__max_complexity": [2, 6]}, cv=3).fit(frame, target)
+    assert grid.best_params_ == {"kivregressor__max_complexity": 6}
+    assert min(model_selection.cross_val_score(pipeline.set_params(kivregressor__max_complexity=6), frame, target, cv=3)) > 0.99
+
+
+def test_regressor_passes_the_estimator_checks():
+    checks = pytest.importorskip("sklearn.utils.estimator_checks")
+    checks.check_estimator(kiv_sr_tools.KivRegressor(max_complexity=4, beam_width=20, verbose=False))
+
+
+def test_plot_front(fronts):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    front = fronts["kiv"]
+    ax = plot_front(front, names=["a", "b"])
+    assert ax.get_yscale() == "log" and list(ax.lines[0].get_xdata()) == [r.complexity for r in front]
+    labels = [text.get_text() for text in ax.texts]
+    assert labels == [r.formula.replace("v_{0}", "a").replace("v_{1}", "b") for r in front]
+    assert min(ax.lines[0].get_ydata()) > 0
