@@ -4,10 +4,11 @@ Each value is a pair of float64 arrays (real and imaginary parts), and each
 rule repeats the engine's own arithmetic (src/ops/builtin.cpp and
 src/ops/complex.hpp) product for product and in the same order: NumPy's
 complex division and inverse trigonometric functions take other routes and
-put signed zeros, and so branch cuts, elsewhere. A rule marks a row absent
-(NaN in both parts) where the engine has no value; screening results for
-magnitude is the caller's job. Callers silence NumPy's floating-point
-warnings: every branch of a rule is computed on every row.
+put signed zeros, and so branch cuts, elsewhere. Where the engine refuses
+an argument up front (a zero divisor, the logarithm of 0) the rule's
+arithmetic gives a non-finite value instead, which the caller's magnitude
+screening marks absent just the same. Callers silence NumPy's
+floating-point warnings: every branch of a rule is computed on every row.
 """
 
 from __future__ import annotations
@@ -26,16 +27,8 @@ class Complex(NamedTuple):
     im: Floats
 
 
-def absent_where(mask: npt.NDArray[np.bool_], z: Complex) -> Complex:
-    return Complex(np.where(mask, np.nan, z.re), np.where(mask, np.nan, z.im))
-
-
-def is_zero(z: Complex) -> npt.NDArray[np.bool_]:
-    zero: npt.NDArray[np.bool_] = np.logical_and(z.re == 0.0, z.im == 0.0)
-    return zero
-
-
 def divide(a: Complex, b: Complex) -> Complex:
+    # A zero divisor gives 0/0: NaN.
     d = b.re * b.re + b.im * b.im
     return Complex((a.re * b.re + a.im * b.im) / d, (a.im * b.re - a.re * b.im) / d)
 
@@ -87,35 +80,25 @@ def cosine(z: Complex) -> Complex:
 
 
 def arcsin_log(z: Complex) -> Complex:
-    """ln(i*z + sqrt(1 - z^2)), absent where its argument is 0."""
+    """ln(i*z + sqrt(1 - z^2))."""
     x, y = z.re, z.im
     t = times_i(z)
     xy = x * y
     root = sqrt(Complex((y * y - x * x) + 1.0, 0.0 - (xy + xy)))
-    q = Complex(t.re + root.re, t.im + root.im)
-    return absent_where(is_zero(q), log(q))
+    return log(Complex(t.re + root.re, t.im + root.im))
 
 
 def kiv(z: Complex, w: Complex) -> Complex:
     e, l = exp(z), log(w)
-    return absent_where(is_zero(w), Complex(e.re - l.re, e.im - l.im))
+    return Complex(e.re - l.re, e.im - l.im)
 
 
 def inverse(z: Complex) -> Complex:
-    return absent_where(is_zero(z), divide(Complex(np.ones_like(z.re), np.zeros_like(z.im)), z))
-
-
-def quotient(z: Complex, w: Complex) -> Complex:
-    return absent_where(is_zero(w), divide(z, w))
-
-
-def logarithm(z: Complex) -> Complex:
-    return absent_where(is_zero(z), log(z))
+    return divide(Complex(np.ones_like(z.re), np.zeros_like(z.im)), z)
 
 
 def tangent(z: Complex) -> Complex:
-    c = cosine(z)
-    return absent_where(is_zero(c), divide(sine(z), c))
+    return divide(sine(z), cosine(z))
 
 
 def arcsin(z: Complex) -> Complex:
@@ -134,7 +117,7 @@ def arctan(z: Complex) -> Complex:
     m = Complex(t.re + 1.0, t.im + 0.0)
     lp, lm = log(p), log(m)
     d = Complex(lp.re - lm.re, lp.im - lm.im)
-    return absent_where(is_zero(p) | is_zero(m), Complex(0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im))
+    return Complex(0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im)
 
 
 def cube(z: Complex) -> Complex:
@@ -146,7 +129,7 @@ UNARY: Dict[str, Callable[[Complex], Complex]] = {
     "Neg": lambda z: Complex(-z.re, -z.im),
     "Inv": inverse,
     "Exp": exp,
-    "Log": logarithm,
+    "Log": log,
     "Sqrt": sqrt,
     "Sin": sine,
     "Cos": cosine,
@@ -163,5 +146,5 @@ BINARY: Dict[str, Callable[[Complex, Complex], Complex]] = {
     "Plus": lambda z, w: Complex(z.re + w.re, z.im + w.im),
     "Times": times,
     "Subtract": lambda z, w: Complex(z.re - w.re, z.im - w.im),
-    "Divide": quotient,
+    "Divide": divide,
 }

@@ -54,5 +54,5 @@ def _columns(inputs: npt.ArrayLike) -> npt.NDArray[np.float64]:
 
 def _apply(name: str, operands: Sequence[rules.Complex]) -> rules.Complex:
     value = rules.BINARY[name](*operands) if len(operands) == 2 else rules.UNARY[name](operands[0])
-    outside = ~((np.abs(value.re) < MAGNITUDE_BOUND) & (np.abs(value.im) < MAGNITUDE_BOUND))
-    return rules.absent_where(outside, value)
+    inside = (np.abs(value.re) < MAGNITUDE_BOUND) & (np.abs(value.im) < MAGNITUDE_BOUND)
+    return rules.Complex(np.where(inside, value.re, np.nan), np.where(inside, value.im, np.nan))
