@@ -81,20 +81,37 @@ public:
           workspaces_(worker_count(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
 
     Outcome<std::vector<SearchResult>> run() {
-        seed_level_one();
-        if (fits_well_enough()) return finalize_result(front_, registry_, config_, data_, targets_);
-        progress_.banner(beam_.bucket(1).size());
-        if (config_.max_complexity >= 2) {
-            const std::size_t elites = elite_count(config_.beam_width);
-            for (std::uint64_t level = 2;; ++level) {
-                run_level(level, elites);
-                if (level == config_.max_complexity || fits_well_enough()) break;
-            }
-        }
+        run_levels();
         return finalize_result(front_, registry_, config_, data_, targets_);
     }
 
+    // As run, but a cancelled search returns the front of the levels that
+    // reached it instead of throwing.
+    Outcome<PartialFront> run_until_stopped() {
+        bool stopped = false;
+        try {
+            run_levels();
+        } catch (const SearchCancelled&) {
+            stopped = true;
+        }
+        auto outcome = finalize_result(front_, registry_, config_, data_, targets_);
+        if (auto* error = std::get_if<SearchError>(&outcome)) return std::move(*error);
+        return PartialFront{std::get<std::vector<SearchResult>>(std::move(outcome)), levels_on_front_, stopped};
+    }
+
 private:
+    void run_levels() {
+        seed_level_one();
+        if (fits_well_enough()) return;
+        progress_.banner(beam_.bucket(1).size());
+        if (config_.max_complexity < 2) return;
+        const std::size_t elites = elite_count(config_.beam_width);
+        for (std::uint64_t level = 2;; ++level) {
+            run_level(level, elites);
+            if (level == config_.max_complexity || fits_well_enough()) break;
+        }
+    }
+
     // The early exit, its threshold on the targets' error scale.
     bool fits_well_enough() const {
         return front_.check_early_exit(config_.early_exit_error * error_scale_, config_.exhaustive);
@@ -136,6 +153,7 @@ private:
         const std::vector<Evaluation> evaluations = evaluate(level, candidates);
         progress_.level_evaluated();
         offer_to_front(level, candidates, evaluations);
+        levels_on_front_ = level;
         std::vector<ScoredCandidate> ranked = scored(evaluations);
         rank(ranked);
         const auto kept = retain(std::move(ranked), config_.beam_width, elites,
@@ -277,11 +295,23 @@ private:
     Progress progress_;
     Expander expander_;
     std::vector<Workspace> workspaces_;
+    // The front holds every candidate of levels 1 to this one.
+    std::size_t levels_on_front_ = 1;
     // Fitted constants of the current level's refined candidates, candidate i
     // at [param_offsets_[i], param_offsets_[i + 1]).
     std::vector<double> params_;
     std::vector<std::size_t> param_offsets_;
 };
+
+// The refusal of data or settings no search can run with; accepted data get
+// their warnings sent first.
+std::optional<SearchError> admit(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                 const SearchConfig& config, const WarningSink& warn) {
+    if (auto error = check_input(rows, targets, config)) return error;
+    if (warn)
+        for (const std::string& warning : data_warnings(rows, targets)) warn(warning);
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -289,10 +319,14 @@ Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>
                                            const std::vector<double>& targets, const SearchConfig& config,
                                            const CancelCheck& cancel, const WarningSink& warn,
                                            std::vector<LevelStats>* stats) {
-    if (auto error = check_input(rows, targets, config)) return *error;
-    if (warn)
-        for (const std::string& warning : data_warnings(rows, targets)) warn(warning);
+    if (auto error = admit(rows, targets, config, warn)) return *error;
     return Search(rows, targets, config, cancel, stats).run();
+}
+
+Outcome<PartialFront> run_bfs_until(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                    const SearchConfig& config, const CancelCheck& stop, const WarningSink& warn) {
+    if (auto error = admit(rows, targets, config, warn)) return *error;
+    return Search(rows, targets, config, stop, nullptr).run_until_stopped();
 }
 
 }  // namespace kiv

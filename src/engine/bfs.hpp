@@ -44,4 +44,17 @@ Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>
                                            const CancelCheck& cancel = {}, const WarningSink& warn = {},
                                            std::vector<LevelStats>* stats = nullptr);
 
+// The front of a search that may have been stopped before its last level.
+struct PartialFront {
+    std::vector<SearchResult> front;   // as run_bfs returns it
+    std::size_t levels_completed = 0;  // the front holds every candidate of levels 1 to this one
+    bool stopped = false;              // `stop` ended the search early
+};
+
+// run_bfs for a caller that may stop the search and still want its answer:
+// once `stop` returns true the search ends at its next poll and returns the
+// front of the levels completed so far, constants refitted as usual.
+Outcome<PartialFront> run_bfs_until(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                    const SearchConfig& config, const CancelCheck& stop, const WarningSink& warn = {});
+
 }  // namespace kiv

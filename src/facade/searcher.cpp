@@ -11,7 +11,7 @@ namespace {
 Outcome<SearchResult> first_result(Outcome<std::vector<SearchResult>> outcome) {
     if (auto* error = std::get_if<SearchError>(&outcome)) return std::move(*error);
     auto& results = std::get<std::vector<SearchResult>>(outcome);
-    if (results.empty()) throw InvariantViolation("search succeeded with an empty result list in src/lib");
+    if (results.empty()) throw InvariantViolation("search succeeded with an empty result list in src/facade/searcher");
     return std::move(results.front());
 }
 
@@ -42,6 +42,12 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<s
                                                              const std::vector<double>& ys, const CancelCheck& cancel,
                                                              const WarningSink& warn) const {
     return run_bfs(rows, ys, config_, cancel, warn);
+}
+
+Outcome<PartialFront> Searcher::find_candidates_until(const std::vector<std::vector<double>>& rows,
+                                                      const std::vector<double>& ys, const CancelCheck& stop,
+                                                      const WarningSink& warn) const {
+    return run_bfs_until(rows, ys, config_, stop, warn);
 }
 
 Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config.hpp"
+#include "engine/bfs.hpp"
 #include "engine/cancel.hpp"
 #include "engine/data_warnings.hpp"
 #include "result.hpp"
@@ -39,6 +40,12 @@ public:
     Outcome<std::vector<SearchResult>> find_candidates(const std::vector<std::vector<double>>& rows,
                                                        const std::vector<double>& ys, const CancelCheck& cancel = {},
                                                        const WarningSink& warn = {}) const;
+
+    // find_candidates for a caller that may stop the search early and still
+    // wants the front of the levels completed by then.
+    Outcome<PartialFront> find_candidates_until(const std::vector<std::vector<double>>& rows,
+                                                const std::vector<double>& ys, const CancelCheck& stop,
+                                                const WarningSink& warn = {}) const;
 
     // Best closed form for `value`: one sample whose only input is 0.0.
     Outcome<SearchResult> recognize_constant(double value, const CancelCheck& cancel = {},

@@ -188,6 +188,23 @@ TEST(Search, CancelCheckStopsTheSearch) {
     EXPECT_GE(polls, 2);
 }
 
+// A search stopped after any number of polls returns exactly the front of a
+// search that ends at the last level it completed.
+TEST(Search, StoppedSearchReturnsTheFrontOfItsCompletedLevels) {
+    const Problem problem = sample(cubic, 30);
+    for (const int stop_at : {1, 3, 4, 1 << 30}) {
+        int polls = 0;
+        testing::internal::CaptureStdout();
+        const auto outcome =
+            run_bfs_until(problem.rows, problem.targets, config(6, 100), [&] { return ++polls >= stop_at; });
+        testing::internal::GetCapturedStdout();
+        const auto& partial = std::get<PartialFront>(outcome);
+        EXPECT_EQ(partial.stopped, partial.levels_completed < 6) << stop_at;
+        EXPECT_EQ(listed(partial.front), listed(search(problem, config(partial.levels_completed, 100)).results()))
+            << stop_at;
+    }
+}
+
 // Golden outputs: the returned formulas with their errors bit for bit and the
 // per-level retained counts. Any change to them is a change in results; an
 // optimisation must leave them untouched. KIV_UPDATE_GOLDENS=1 rewrites
