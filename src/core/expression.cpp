@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/number_text.hpp"
 #include "invariant.hpp"
 
 namespace kiv {
@@ -57,6 +58,17 @@ Expression variable_leaf(std::uint8_t column) {
 }
 
 Expression parameter_leaf() { return {{Token::param(0, {0.1, 0.0})}, "C", 1, 0, 1}; }
+
+Expression constant_leaf(std::size_t op_id, const OperatorRegistry& registry) {
+    const OperatorMeta& meta = registry.meta(op_id);
+    // Evaluating an operator of higher arity on no arguments would read past them.
+    if (meta.arity != 0) throw InvariantViolation(meta.name + " is not a constant, in src/core/expression");
+    const std::optional<Complex> value = registry.op(op_id).eval({});
+    if (!value) throw InvariantViolation(meta.name + " has no value, in src/core/expression");
+    return {{Token::constant(op_id, *value)}, meta.name, 1, 0, 0};
+}
+
+Expression real_leaf(double value) { return {{Token::real(value)}, fixed4_text(value), 1, 0, 0}; }
 
 Expression apply_unary(std::size_t op_id, const Expression& operand, const OperatorRegistry& registry) {
     Expression e;

@@ -61,6 +61,13 @@ std::optional<Complex> eval_internal(std::span<const Token> tokens, std::span<co
 // Exceeding kMaxVariables or kMaxParams throws InvariantViolation.
 Expression variable_leaf(std::uint8_t column);
 Expression parameter_leaf();
+// The search builds neither of the next two leaves; they let a formula be
+// rebuilt from a description that names fixed numbers.
+// The registry constant `op_id` (arity 0), written by its registry name;
+// any other operator throws InvariantViolation.
+Expression constant_leaf(std::size_t op_id, const OperatorRegistry& registry);
+// A fixed real number, written in the four-decimal number text.
+Expression real_leaf(double value);
 Expression apply_unary(std::size_t op_id, const Expression& operand, const OperatorRegistry& registry);
 // b's Param indices are shifted by a's n_params.
 Expression apply_binary(std::size_t op_id, const Expression& a, const Expression& b, const OperatorRegistry& registry);

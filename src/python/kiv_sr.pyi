@@ -1,6 +1,6 @@
 """The main Python module entry point."""
 
-from typing import List, Optional, Sequence, SupportsFloat, SupportsIndex, Union, final
+from typing import Callable, List, Optional, Sequence, SupportsFloat, SupportsIndex, Tuple, Type, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -12,6 +12,10 @@ _Real = Union[SupportsFloat, SupportsIndex]
 # Anything NumPy converts (a pandas DataFrame or Series, an object with __array__) is accepted too.
 _Vector = Union[Sequence[_Real], npt.NDArray[np.generic], npt.ArrayLike]
 _Matrix = Union[Sequence[Sequence[_Real]], Sequence[npt.NDArray[np.generic]], npt.NDArray[np.generic], npt.ArrayLike]
+# What pickle carries of a result: (version, error, postfix tokens); a token is
+# ("var", column), ("param", re, im), ("real", value), ("const", name) or ("op", name).
+_Token = Union[Tuple[str, int], Tuple[str, float], Tuple[str, float, float], Tuple[str, str]]
+_State = Tuple[int, float, Tuple[_Token, ...]]
 
 class KivRuntimeError(Exception): ...
 class KivDimensionError(Exception): ...
@@ -40,6 +44,9 @@ class SearchResult:
         """Evaluates the formula for a batch of inputs (list of lists or 2D array)."""
     def predict(self, inputs: _Matrix) -> List[float]:
         """Alias for eval_batch (Scikit-Learn style)."""
+    def __reduce__(self) -> Tuple[Callable[[_State], SearchResult], Tuple[_State]]: ...
+    @classmethod
+    def _from_state(cls, state: _State, /) -> SearchResult: ...
 
 @final
 class Searcher:
@@ -53,6 +60,7 @@ class Searcher:
         alpha: _Real = 0.0,
         l1_ratio: _Real = 0.5,
     ) -> Searcher: ...
+    def __reduce__(self) -> Tuple[Type[Searcher], Tuple[int, float, int, float, float]]: ...
     @property
     def max_complexity(self) -> int: ...
     @property

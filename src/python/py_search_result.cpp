@@ -11,6 +11,7 @@
 #include "python/guarded.hpp"
 #include "python/method_cast.hpp"
 #include "python/py_error.hpp"
+#include "python/result_state.hpp"
 
 namespace kiv::python {
 namespace {
@@ -116,6 +117,21 @@ PyObject* predict(PyObject* self, PyObject* args, PyObject* kwargs) {
     return eval_batch_of(self, args, kwargs, "O:predict");
 }
 
+// (SearchResult._from_state, (state,)): pickle and copy rebuild the result
+// from its state, which records the formula token by token.
+PyObject* reduce(PyObject* self, PyObject*) {
+    return guarded([&] {
+        const PyRef loader = require(
+            PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PySearchResultType), "_from_state")));
+        const PyRef state = state_of(record_of(self));
+        return require(PyRef::steal(Py_BuildValue("(O(O))", loader.get(), state.get()))).release();
+    });
+}
+
+PyObject* from_state(PyObject*, PyObject* state) {
+    return guarded([&] { return wrap_result(result_from_state(state)).release(); });
+}
+
 PyGetSetDef getters[] = {
     {"formula", get_formula, nullptr, "The discovered mathematical formula as a string.", nullptr},
     {"error", get_error, nullptr, "The residual error (Mean Squared Error) of the formula.", nullptr},
@@ -134,6 +150,10 @@ PyMethodDef methods[] = {
      "eval_batch($self, inputs)\n--\n\nEvaluates the formula for a batch of inputs (list of lists or 2D array)."},
     {"predict", as_method(predict), METH_VARARGS | METH_KEYWORDS,
      "predict($self, inputs)\n--\n\nAlias for eval_batch (Scikit-Learn style)."},
+    {"__reduce__", reduce, METH_NOARGS,
+     "__reduce__($self)\n--\n\nThe loader and its arguments that pickle and copy rebuild the result from."},
+    {"_from_state", from_state, METH_O | METH_CLASS,
+     "_from_state($cls, state, /)\n--\n\nThe result a state from __reduce__ describes."},
     {nullptr, nullptr, 0, nullptr},
 };
 

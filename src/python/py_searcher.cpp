@@ -165,19 +165,32 @@ PyObject* get_complexity_penalty(PyObject* self, void*) {
 PyObject* get_alpha(PyObject* self, void*) { return PyFloat_FromDouble(facade_of(self).config().alpha); }
 PyObject* get_l1_ratio(PyObject* self, void*) { return PyFloat_FromDouble(facade_of(self).config().l1_ratio); }
 
+// The five properties in constructor order: the arguments that rebuild this searcher.
+PyRef constructor_arguments(PyObject* self) {
+    const PyRef max_complexity = require(PyRef::steal(get_max_complexity(self, nullptr)));
+    const PyRef penalty = require(PyRef::steal(get_complexity_penalty(self, nullptr)));
+    const PyRef beam_width = require(PyRef::steal(get_beam_width(self, nullptr)));
+    const PyRef alpha = require(PyRef::steal(get_alpha(self, nullptr)));
+    const PyRef l1_ratio = require(PyRef::steal(get_l1_ratio(self, nullptr)));
+    return require(PyRef::steal(
+        PyTuple_Pack(5, max_complexity.get(), penalty.get(), beam_width.get(), alpha.get(), l1_ratio.get())));
+}
+
 // "Searcher(max_complexity=10, complexity_penalty=0.1, ...)": the reprs of
-// the five properties, as the constructor takes them.
+// the constructor arguments.
 PyObject* represent(PyObject* self) {
     return guarded([&] {
-        const PyRef max_complexity = require(PyRef::steal(get_max_complexity(self, nullptr)));
-        const PyRef penalty = require(PyRef::steal(get_complexity_penalty(self, nullptr)));
-        const PyRef beam_width = require(PyRef::steal(get_beam_width(self, nullptr)));
-        const PyRef alpha = require(PyRef::steal(get_alpha(self, nullptr)));
-        const PyRef l1_ratio = require(PyRef::steal(get_l1_ratio(self, nullptr)));
-        return require(PyRef::steal(PyUnicode_FromFormat(
-                           "Searcher(max_complexity=%R, complexity_penalty=%R, beam_width=%R, alpha=%R, l1_ratio=%R)",
-                           max_complexity.get(), penalty.get(), beam_width.get(), alpha.get(), l1_ratio.get())))
-            .release();
+        const PyRef format = require(PyRef::steal(PyUnicode_FromString(
+            "Searcher(max_complexity=%r, complexity_penalty=%r, beam_width=%r, alpha=%r, l1_ratio=%r)")));
+        return require(PyRef::steal(PyUnicode_Format(format.get(), constructor_arguments(self).get()))).release();
+    });
+}
+
+// (Searcher, constructor arguments): loading a pickle or a copy validates
+// the configuration through the constructor again.
+PyObject* reduce(PyObject* self, PyObject*) {
+    return guarded([&] {
+        return require(PyRef::steal(Py_BuildValue("(OO)", Py_TYPE(self), constructor_arguments(self).get()))).release();
     });
 }
 
@@ -205,6 +218,8 @@ PyMethodDef methods[] = {
     {"recognize_constant", as_method(recognize_constant), METH_VARARGS | METH_KEYWORDS,
      "recognize_constant($self, value, alpha=None, l1_ratio=None)\n--\n\n"
      "Identifies a closed-form expression for a scalar constant."},
+    {"__reduce__", reduce, METH_NOARGS,
+     "__reduce__($self)\n--\n\nThe class and constructor arguments that pickle and copy rebuild the searcher from."},
     {nullptr, nullptr, 0, nullptr},
 };
 

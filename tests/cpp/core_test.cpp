@@ -46,8 +46,9 @@ TEST(Expression, EvaluationEdgeCases) {
 }
 
 // Params are numbered left to right (the values below pin (1 + 2) + 3 * 5)
-// and replace stored values below their length; broken operator references
-// and columns beyond 8 bits are invariant violations.
+// and replace stored values below their length; fixed leaves read as their
+// name or number text. Broken operator references, an operator taken for a
+// constant and columns beyond 8 bits are invariant violations.
 TEST(Expression, CompositionNumbersParamsLeftToRightAndChecksItsLimits) {
     const Expression right = binary(kTimes, parameter_leaf(), V(0));
     const Expression e = binary(kPlus, binary(kPlus, parameter_leaf(), parameter_leaf()), right);
@@ -58,6 +59,8 @@ TEST(Expression, CompositionNumbersParamsLeftToRightAndChecksItsLimits) {
     EXPECT_TRUE(SameBits(e.eval(x, builtins()), Complex{(0.1 + 0.1) + 0.1 * 5, 0}));
     EXPECT_EQ(binary(kKiv, V(254), unary(kSqrt, V(1))).n_vars, 255);
     EXPECT_THROW_MSG(V(255), InvariantViolation, "src/core/expression");
+    EXPECT_EQ(binary(kTimes, const_leaf(kPi), real_leaf(-2.5)).formula, "Times(Pi, -2.5000)");
+    EXPECT_THROW_MSG(constant_leaf(kSin, builtins()), InvariantViolation, "src/core/expression");
     EXPECT_THROW_MSG(from_tokens({var(0), op1(23)}).eval(x, builtins()), InvariantViolation, "src/ops/registry");
     for (const auto& tokens : {std::vector<Token>{var(0), op1(99)}, std::vector<Token>{var(0), op2(kPlus)}}) {
         EXPECT_THROW(to_latex(from_tokens(tokens), builtins()), InvariantViolation);

@@ -57,8 +57,7 @@ inline Expression unary(std::size_t id, const Expression& a) { return apply_unar
 inline Expression binary(std::size_t id, const Expression& a, const Expression& b) {
     return apply_binary(id, a, b, builtins());
 }
-inline Expression real_leaf(double value) { return {{Token::real(value)}, "r", 1}; }
-inline Expression const_leaf(std::size_t id) { return {{Token::constant(id, *builtins().op(id).eval({}))}, "k", 1}; }
+inline Expression const_leaf(std::size_t id) { return constant_leaf(id, builtins()); }
 // The parameter leaf holding `value` in place of 0.1.
 inline Expression param_leaf(Complex value) {
     Expression e = parameter_leaf();

@@ -3,6 +3,7 @@ times: the reference counts of its inputs, the number of live Python memory
 blocks and the resident memory of the process stay flat."""
 
 import os
+import pickle
 import sys
 from types import SimpleNamespace
 
@@ -41,6 +42,7 @@ def k():
         noise_rows=rng.uniform(-1.0, 1.0, (8, 1)).tolist(), noise=rng.standard_normal(8).tolist(),
         wide_rows=[[1.0] * 256] * 4, bad_vector=xs.tolist()[:-1] + ["x"],
         bad_matrix=rows.tolist()[:-1] + [[1.0, None]],
+        bad_state=(1, 0.0, (("param", 0.5, 0.0), ("var", 1), ("op", "Plus"), ("op", "Sin"), ("const", "Sin"))),
         point=[1.5, 2.5], point_array=np.array([1.5, 2.5]), text="not a number", tiny=tiny, small=small,
         frame=pd.DataFrame(rows), series=pd.Series(xs),
         result=tiny.find_multivariate(rows.tolist(), xs), fitted=small.find_function([0, 1, 2], [0.5, 1.5, 2.5]))
@@ -61,6 +63,7 @@ CASES = {
         "(k.fitted.to_latex(), k.fitted.to_python(), repr(k.fitted), k.fitted.formula, k.fitted.error)",
         "(k.fitted.complexity, k.tiny.max_complexity, k.tiny.beam_width, k.tiny.complexity_penalty)",
         "(k.tiny.alpha, k.tiny.l1_ratio, kiv_sr.Searcher(3, 0.1, 50, 0.0, 0.5), repr(k.tiny))",
+        "pickle.loads(pickle.dumps((k.fitted, k.tiny)))",
     ],
     "search errors": [
         "k.tiny.find_function(k.xs_list, k.xs_list[:-1])", "k.tiny.find_multivariate([], [])",
@@ -76,6 +79,7 @@ CASES = {
         "k.tiny.fit(k.rows_list, k.xs_list, bogus=k.text)", "kiv_sr.Searcher(max_complexity=-1)",
         "kiv_sr.Searcher(beam_width=k.text)", "k.result.eval(k.text)", "k.result.eval(k.rows_list)",
         "k.result.eval_batch(k.xs_list)", "kiv_sr.SearchResult()", "setattr(k.tiny, 'alpha', 1.0)",
+        "kiv_sr.SearchResult._from_state(k.bad_state)",
     ],
     "memory error": ["k.tiny.find_multivariate(np.empty((2**40, 0)), k.xs_list)"],
 }
@@ -84,7 +88,7 @@ EXPECTED = (TypeError, ValueError, OverflowError, AttributeError, MemoryError, k
 
 
 def call_repeatedly(calls, k, times):
-    names = {"k": k, "np": np, "kiv_sr": kiv_sr}
+    names = {"k": k, "np": np, "kiv_sr": kiv_sr, "pickle": pickle}
     for _ in range(times):
         for call in calls:
             try:
