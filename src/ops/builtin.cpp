@@ -53,7 +53,7 @@ struct TrigParts {
 Complex square(Complex z) { return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im}; }
 
 // LaTeX layouts shared by several rules. A rule without a layout encloses
-// its operands itself ("\\sin(\1)", "\\frac{\1}{\2}") and reads as applied.
+// its operands itself ("\sin(\1)", "\frac{\1}{\2}") and reads as applied.
 using enum LatexShape;
 constexpr LatexLayout kSumLayout{Sum};
 // "{\1}^2": any base but a single symbol or a parenthesised one reads wrong.
