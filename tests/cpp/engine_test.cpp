@@ -61,16 +61,17 @@ TEST_P(SeenSetBatch, BatchesReportExactlyTheKeysNotSeenBefore) {
     }
     batches.push_back(batches[0]);
     SeenSet set;
+    const WorkerPool workers;
     std::set<std::pair<std::uint64_t, std::uint64_t>> model;
     for (const std::vector<FingerprintKey>& keys : batches) {
         std::vector<std::uint8_t> is_new(keys.size(), 2), expected;
         for (const FingerprintKey& key : keys) expected.push_back(model.insert({key.lo, key.hi}).second ? 1 : 0);
-        set.insert_batch(keys, is_new);
+        set.insert_batch(keys, is_new, workers);
         EXPECT_EQ(is_new, expected);
         EXPECT_EQ(set.size(), model.size());
     }
     std::vector<std::uint8_t> one(1);
-    EXPECT_THROW(set.insert_batch(std::vector<FingerprintKey>(2), one), InvariantViolation);
+    EXPECT_THROW(set.insert_batch(std::vector<FingerprintKey>(2), one, workers), InvariantViolation);
 }
 
 INSTANTIATE_THREAD_COUNTS(SeenSetBatch);
