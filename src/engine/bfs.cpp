@@ -77,8 +77,8 @@ public:
           data_(Dataset::from_rows(rows)),
           targets_(targets),
           error_scale_(error_scale(targets)),
-          expander_(*registry_, seen_),
-          workspaces_(worker_count(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
+          expander_(*registry_, seen_, workers_),
+          workspaces_(workers_.size(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
 
     Outcome<std::vector<SearchResult>> run() {
         run_levels();
@@ -175,7 +175,7 @@ private:
             param_offsets_[i + 1] = param_offsets_[i] + n_params(level, candidates[i]);
         params_.assign(param_offsets_.back(), 0.0);
         std::vector<Evaluation> evaluations(candidates.size());
-        parallel_for(
+        workers_.parallel_for(
             candidates.size(),
             [&](std::size_t i) {
                 progress_.candidate_started();
@@ -227,7 +227,7 @@ private:
                                             const std::vector<Evaluation>& evaluations,
                                             const std::vector<ScoredCandidate>& kept) const {
         std::vector<BeamEntry> entries(kept.size());
-        parallel_for(
+        workers_.parallel_for(
             kept.size(),
             [&](std::size_t i) {
                 entries[i] =
@@ -293,6 +293,8 @@ private:
     ParetoFront front_;
     Beam beam_;
     Progress progress_;
+    // Read once: the workspaces below are one per worker of every loop.
+    const WorkerPool workers_;
     Expander expander_;
     std::vector<Workspace> workspaces_;
     // The front holds every candidate of levels 1 to this one.

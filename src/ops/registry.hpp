@@ -36,8 +36,6 @@ public:
     const Operator& op(std::size_t id) const;
     const OperatorMeta& meta(std::size_t id) const;
 
-    std::size_t size() const { return operators_.size(); }
-
 private:
     std::vector<std::unique_ptr<Operator>> operators_;
     std::vector<OperatorMeta> metas_;
