@@ -69,7 +69,7 @@ struct Workspace {
 class Search {
 public:
     Search(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets, const SearchConfig& config,
-           const CancelCheck& cancel, std::vector<LevelStats>* stats)
+           const CancelCheck& cancel, std::vector<LevelStats>* stats, ProgressOutput& progress_output)
         : config_(config),
           cancel_(cancel),
           stats_(stats),
@@ -77,6 +77,7 @@ public:
           data_(Dataset::from_rows(rows)),
           targets_(targets),
           error_scale_(error_scale(targets)),
+          progress_(progress_output),
           expander_(*registry_, seen_),
           workspaces_(worker_count(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
 
@@ -288,11 +289,11 @@ private:
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
                                            const CancelCheck& cancel, const WarningSink& warn,
-                                           std::vector<LevelStats>* stats) {
+                                           std::vector<LevelStats>* stats, ProgressOutput& progress) {
     if (auto error = check_input(rows, targets, config)) return *error;
     if (warn)
         for (const std::string& warning : data_warnings(rows, targets)) warn(warning);
-    return Search(rows, targets, config, cancel, stats).run();
+    return Search(rows, targets, config, cancel, stats, progress).run();
 }
 
 }  // namespace kiv

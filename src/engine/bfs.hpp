@@ -6,7 +6,7 @@
 // whose fingerprint was seen before are dropped before any evaluation on
 // data; the rest are evaluated in parallel, their constants fitted, scored,
 // offered to the Pareto front and cut to the beam width. Progress goes to
-// standard output.
+// the caller's ProgressOutput.
 //
 // Deterministic: for the same data and configuration the results and every
 // printed line except timings are the same for any number of threads. Call
@@ -19,6 +19,7 @@
 #include "config.hpp"
 #include "engine/cancel.hpp"
 #include "engine/data_warnings.hpp"
+#include "engine/progress_output.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
 
@@ -38,10 +39,12 @@ struct LevelStats {
 // InvalidInput / NoFormulaFound. `cancel` is polled on the calling thread;
 // when it returns true the search throws SearchCancelled. Accepted data get
 // their data_warnings sent to `warn` before the search starts. With `stats`,
-// one entry per level from 2 on is appended.
+// one entry per level from 2 on is appended. The banner, progress and level
+// lines go to `progress`.
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
                                            const CancelCheck& cancel = {}, const WarningSink& warn = {},
-                                           std::vector<LevelStats>* stats = nullptr);
+                                           std::vector<LevelStats>* stats = nullptr,
+                                           ProgressOutput& progress = standard_output());
 
 }  // namespace kiv

@@ -25,29 +25,30 @@ Searcher Searcher::with_overrides(std::optional<double> alpha, std::optional<dou
 }
 
 Outcome<SearchResult> Searcher::find_function(const std::vector<double>& xs, const std::vector<double>& ys,
-                                              const CancelCheck& cancel, const WarningSink& warn) const {
+                                              const CancelCheck& cancel, const WarningSink& warn,
+                                              ProgressOutput& progress) const {
     std::vector<std::vector<double>> rows;
     rows.reserve(xs.size());
     for (const double x : xs) rows.push_back({x});
-    return find_multivariate(rows, ys, cancel, warn);
+    return find_multivariate(rows, ys, cancel, warn, progress);
 }
 
 Outcome<SearchResult> Searcher::find_multivariate(const std::vector<std::vector<double>>& rows,
                                                   const std::vector<double>& ys, const CancelCheck& cancel,
-                                                  const WarningSink& warn) const {
-    return first_result(find_candidates(rows, ys, cancel, warn));
+                                                  const WarningSink& warn, ProgressOutput& progress) const {
+    return first_result(find_candidates(rows, ys, cancel, warn, progress));
 }
 
 Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<std::vector<double>>& rows,
                                                              const std::vector<double>& ys, const CancelCheck& cancel,
-                                                             const WarningSink& warn) const {
-    return run_bfs(rows, ys, config_, cancel, warn);
+                                                             const WarningSink& warn, ProgressOutput& progress) const {
+    return run_bfs(rows, ys, config_, cancel, warn, nullptr, progress);
 }
 
-Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel,
-                                                   const WarningSink& warn) const {
+Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel, const WarningSink& warn,
+                                                   ProgressOutput& progress) const {
     const std::vector<std::vector<double>> origin{std::vector<double>{0.0}};
-    return find_multivariate(origin, {value}, cancel, warn);
+    return find_multivariate(origin, {value}, cancel, warn, progress);
 }
 
 }  // namespace kiv

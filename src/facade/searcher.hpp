@@ -4,7 +4,8 @@
 // Immutable after construction and cheap to copy; per-call overrides produce
 // a copy (with_overrides). Requests run on the calling thread, block until
 // the search ends and share nothing between calls. Warnings about the data
-// go to the request's WarningSink before the search starts. Python-free.
+// go to the request's WarningSink before the search starts, the search's
+// report to its ProgressOutput. Python-free.
 #pragma once
 
 #include <optional>
@@ -13,6 +14,7 @@
 #include "config.hpp"
 #include "engine/cancel.hpp"
 #include "engine/data_warnings.hpp"
+#include "engine/progress_output.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
 
@@ -29,20 +31,23 @@ public:
 
     // Best formula for ys over one variable: xs[i] is the single input of sample i.
     Outcome<SearchResult> find_function(const std::vector<double>& xs, const std::vector<double>& ys,
-                                        const CancelCheck& cancel = {}, const WarningSink& warn = {}) const;
+                                        const CancelCheck& cancel = {}, const WarningSink& warn = {},
+                                        ProgressOutput& progress = standard_output()) const;
 
     // Best formula for ys over the inputs of each row (column j is v_{j}).
     Outcome<SearchResult> find_multivariate(const std::vector<std::vector<double>>& rows, const std::vector<double>& ys,
-                                            const CancelCheck& cancel = {}, const WarningSink& warn = {}) const;
+                                            const CancelCheck& cancel = {}, const WarningSink& warn = {},
+                                            ProgressOutput& progress = standard_output()) const;
 
     // The whole strict Pareto front, descending complexity (lowest error first).
     Outcome<std::vector<SearchResult>> find_candidates(const std::vector<std::vector<double>>& rows,
                                                        const std::vector<double>& ys, const CancelCheck& cancel = {},
-                                                       const WarningSink& warn = {}) const;
+                                                       const WarningSink& warn = {},
+                                                       ProgressOutput& progress = standard_output()) const;
 
     // Best closed form for `value`: one sample whose only input is 0.0.
-    Outcome<SearchResult> recognize_constant(double value, const CancelCheck& cancel = {},
-                                             const WarningSink& warn = {}) const;
+    Outcome<SearchResult> recognize_constant(double value, const CancelCheck& cancel = {}, const WarningSink& warn = {},
+                                             ProgressOutput& progress = standard_output()) const;
 
 private:
     SearchConfig config_;

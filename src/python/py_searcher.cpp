@@ -11,6 +11,7 @@
 #include "python/convert.hpp"
 #include "python/guarded.hpp"
 #include "python/method_cast.hpp"
+#include "python/progress_relay.hpp"
 #include "python/py_error.hpp"
 #include "python/py_search_result.hpp"
 #include "python/scalar_arguments.hpp"
@@ -45,6 +46,18 @@ template <class T>
 T take(Outcome<T> outcome) {
     if (auto* error = std::get_if<SearchError>(&outcome)) throw std::move(*error);
     return std::get<T>(std::move(outcome));
+}
+
+// Runs facade.*request on `data` with its report relayed to sys.stdout; the
+// poll forwards the text so far, then checks for signals. A SearchError is
+// thrown for guarded to map.
+template <class Request, class... Data>
+auto search(const Searcher& facade, Request request, const Data&... data) {
+    ProgressRelay relay;
+    const CancelCheck poll = [&relay] { return !relay.forward() || signal_raised(); };
+    auto outcome = (facade.*request)(data..., poll, warn, relay.output());
+    relay.finish();
+    return take(std::move(outcome));
 }
 
 PyObject* result_list(std::vector<SearchResult> records) {
@@ -96,7 +109,7 @@ PyObject* find_function(PyObject* self, PyObject* args, PyObject* kwargs) {
         const Searcher facade = call_facade(self, alpha, l1_ratio);
         const Vector x_values = convert_to_vec(xs);
         const Vector y_values = convert_to_vec(ys);
-        return wrap_result(take(facade.find_function(x_values, y_values, signal_raised, warn))).release();
+        return wrap_result(search(facade, &Searcher::find_function, x_values, y_values)).release();
     });
 }
 
@@ -121,8 +134,7 @@ RowsRequest bind_rows_request(PyObject* self, PyObject* args, PyObject* kwargs, 
 PyObject* multivariate(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, format);
-        const Searcher& facade = request.facade;
-        return wrap_result(take(facade.find_multivariate(request.rows, request.ys, signal_raised, warn))).release();
+        return wrap_result(search(request.facade, &Searcher::find_multivariate, request.rows, request.ys)).release();
     });
 }
 
@@ -137,7 +149,7 @@ PyObject* fit(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* find_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, "OO|OO:find_candidates");
-        return result_list(take(request.facade.find_candidates(request.rows, request.ys, signal_raised, warn)));
+        return result_list(search(request.facade, &Searcher::find_candidates, request.rows, request.ys));
     });
 }
 
@@ -149,7 +161,7 @@ PyObject* recognize_constant(PyObject* self, PyObject* args, PyObject* kwargs) {
                                             &value, &alpha, &l1_ratio));
         const double target = to_real(value, "value");
         const Searcher facade = call_facade(self, alpha, l1_ratio);
-        return wrap_result(take(facade.recognize_constant(target, signal_raised, warn))).release();
+        return wrap_result(search(facade, &Searcher::recognize_constant, target)).release();
     });
 }
 
