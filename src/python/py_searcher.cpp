@@ -35,7 +35,7 @@ void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, 
 
 // The facade copy one call runs on, with its alpha / l1_ratio overrides;
 // converted before the data, so a bad override is reported first.
-Searcher call_facade(PyObject* self, PyObject* alpha, PyObject* l1_ratio) {
+Searcher facade_with_overrides(PyObject* self, PyObject* alpha, PyObject* l1_ratio) {
     const std::optional<double> alpha_value = to_optional_real(alpha, "alpha");
     const std::optional<double> l1_ratio_value = to_optional_real(l1_ratio, "l1_ratio");
     return facade_of(self).with_overrides(alpha_value, l1_ratio_value);
@@ -43,7 +43,7 @@ Searcher call_facade(PyObject* self, PyObject* alpha, PyObject* l1_ratio) {
 
 // The outcome's value; a SearchError is thrown for guarded to map.
 template <class T>
-T take(Outcome<T> outcome) {
+T value_or_throw(Outcome<T> outcome) {
     if (auto* error = std::get_if<SearchError>(&outcome)) throw std::move(*error);
     return std::get<T>(std::move(outcome));
 }
@@ -57,7 +57,7 @@ auto search(const Searcher& facade, Request request, const Data&... data) {
     const CancelCheck poll = [&relay] { return !relay.forward() || signal_raised(); };
     auto outcome = (facade.*request)(data..., poll, warn, relay.output());
     relay.finish();
-    return take(std::move(outcome));
+    return value_or_throw(std::move(outcome));
 }
 
 PyObject* result_list(std::vector<SearchResult> records) {
@@ -106,7 +106,7 @@ PyObject* find_function(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject *xs = nullptr, *ys = nullptr, *alpha = nullptr, *l1_ratio = nullptr;
         require(PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:find_function", const_cast<char**>(keywords), &xs, &ys,
                                             &alpha, &l1_ratio));
-        const Searcher facade = call_facade(self, alpha, l1_ratio);
+        const Searcher facade = facade_with_overrides(self, alpha, l1_ratio);
         const Vector x_values = convert_to_vec(xs);
         const Vector y_values = convert_to_vec(ys);
         return wrap_result(search(facade, &Searcher::find_function, x_values, y_values)).release();
@@ -125,7 +125,7 @@ RowsRequest bind_rows_request(PyObject* self, PyObject* args, PyObject* kwargs, 
     PyObject *inputs = nullptr, *ys = nullptr, *alpha = nullptr, *l1_ratio = nullptr;
     require(PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &inputs, &ys, &alpha,
                                         &l1_ratio));
-    Searcher facade = call_facade(self, alpha, l1_ratio);
+    Searcher facade = facade_with_overrides(self, alpha, l1_ratio);
     Matrix rows = convert_to_matrix(inputs);
     Vector y_values = convert_to_vec(ys);
     return {facade, std::move(rows), std::move(y_values)};
@@ -160,7 +160,7 @@ PyObject* recognize_constant(PyObject* self, PyObject* args, PyObject* kwargs) {
         require(PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:recognize_constant", const_cast<char**>(keywords),
                                             &value, &alpha, &l1_ratio));
         const double target = to_real(value, "value");
-        const Searcher facade = call_facade(self, alpha, l1_ratio);
+        const Searcher facade = facade_with_overrides(self, alpha, l1_ratio);
         return wrap_result(search(facade, &Searcher::recognize_constant, target)).release();
     });
 }
