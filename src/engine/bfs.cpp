@@ -69,14 +69,15 @@ struct Workspace {
 class Search {
 public:
     Search(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets, const SearchConfig& config,
-           const CancelCheck& cancel, std::vector<LevelStats>* stats)
+           const SearchHooks& hooks)
         : config_(config),
-          cancel_(cancel),
-          stats_(stats),
+          cancel_(hooks.cancel),
+          stats_(hooks.stats),
           registry_(std::make_shared<const OperatorRegistry>(with_builtins())),
           data_(Dataset::from_rows(rows)),
           targets_(targets),
           error_scale_(error_scale(targets)),
+          progress_(hooks.progress_output()),
           expander_(*registry_, seen_, workers_),
           workspaces_(workers_.size(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
 
@@ -319,16 +320,15 @@ std::optional<SearchError> admit(const std::vector<std::vector<double>>& rows, c
 
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
-                                           const CancelCheck& cancel, const WarningSink& warn,
-                                           std::vector<LevelStats>* stats) {
-    if (auto error = admit(rows, targets, config, warn)) return *error;
-    return Search(rows, targets, config, cancel, stats).run();
+                                           const SearchHooks& hooks) {
+    if (auto error = admit(rows, targets, config, hooks.warn)) return *error;
+    return Search(rows, targets, config, hooks).run();
 }
 
 Outcome<PartialFront> run_bfs_until(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
-                                    const SearchConfig& config, const CancelCheck& stop, const WarningSink& warn) {
-    if (auto error = admit(rows, targets, config, warn)) return *error;
-    return Search(rows, targets, config, stop, nullptr).run_until_stopped();
+                                    const SearchConfig& config, const SearchHooks& hooks) {
+    if (auto error = admit(rows, targets, config, hooks.warn)) return *error;
+    return Search(rows, targets, config, hooks).run_until_stopped();
 }
 
 }  // namespace kiv

@@ -17,6 +17,7 @@
 
 #include "facade/searcher.hpp"
 #include "python/convert.hpp"
+#include "python/progress_relay.hpp"
 #include "python/py_error.hpp"
 #include "python/py_ref.hpp"
 #include "python/result_state.hpp"
@@ -29,9 +30,6 @@ namespace {
 // nothing; the package re-raises it as the matching kiv_sr exception.
 PyObject* search_failed = nullptr;
 
-// Why a search ended before its last level; null while it runs on.
-const char* stop_reason = nullptr;
-
 // The stop check of a budgeted search, polled on the calling thread: the
 // deadline, then Ctrl-C. A KeyboardInterrupt is taken as a request to stop
 // with the front found so far; any other exception from a signal handler
@@ -40,9 +38,9 @@ class BudgetStop {
 public:
     explicit BudgetStop(std::optional<double> seconds) {
         if (seconds)
-            deadline_ = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::chrono::duration<double>(*seconds));
+            deadline_ =
+                std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                       std::chrono::duration<double>(*seconds));
     }
 
     bool operator()() {
@@ -87,8 +85,13 @@ PyRef front_until_stopped(PyObject* settings, PyObject* inputs, PyObject* ys, Py
     const Matrix rows = convert_to_matrix(inputs);
     const Vector targets = convert_to_vec(ys);
     BudgetStop stop(to_optional_real(max_seconds, "max_time"));
-    auto outcome = facade.find_candidates_until(rows, targets, std::ref(stop), warn);
+    ProgressRelay relay;
+    const CancelCheck poll = [&] { return !relay.forward() || stop(); };
+    auto outcome = facade.find_candidates_until(rows, targets, SearchHooks{poll, warn, &relay.output(), nullptr});
+    // An exception raised by sys.stdout or by a signal handler other than
+    // Ctrl-C stopped the search; it is the caller's answer.
     if (PyErr_Occurred()) throw PyErrAlreadySet{};
+    relay.finish();
     if (const auto* error = std::get_if<SearchError>(&outcome)) raise_search_failed(*error);
     const PartialFront& partial = std::get<PartialFront>(outcome);
     const PyRef states = require(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(partial.front.size()))));
@@ -96,8 +99,8 @@ PyRef front_until_stopped(PyObject* settings, PyObject* inputs, PyObject* ys, Py
         PyList_SET_ITEM(states.get(), static_cast<Py_ssize_t>(i), state_of(partial.front[i]).release());
     const PyRef reason = partial.stopped && stop.reason() ? require(PyRef::steal(PyUnicode_FromString(stop.reason())))
                                                           : PyRef::borrow(Py_None);
-    return require(PyRef::steal(Py_BuildValue("(OnO)", states.get(), static_cast<Py_ssize_t>(partial.levels_completed),
-                                              reason.get())));
+    return require(PyRef::steal(
+        Py_BuildValue("(OnO)", states.get(), static_cast<Py_ssize_t>(partial.levels_completed), reason.get())));
 }
 
 // The C++ exceptions of a call as Python errors. Refusals and empty results
@@ -149,9 +152,9 @@ PyMODINIT_FUNC PyInit__native() {
     return boundary([] {
         PyRef module = require(PyRef::steal(PyModule_Create(&module_def)));
         if (!search_failed)
-            search_failed = require(PyRef::steal(PyErr_NewException("kiv_sr_tools._native.SearchFailed", nullptr,
-                                                                     nullptr)))
-                                .release();
+            search_failed =
+                require(PyRef::steal(PyErr_NewException("kiv_sr_tools._native.SearchFailed", nullptr, nullptr)))
+                    .release();
         require(PyModule_AddObjectRef(module.get(), "SearchFailed", search_failed) == 0);
         return module;
     });

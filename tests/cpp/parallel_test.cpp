@@ -116,8 +116,8 @@ TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
 // percent and no time left at 100 %. level_evaluated ends the line of a level
 // with candidates only; start_level resets the counts.
 TEST_P(ParallelFor, ProgressFromWorkersPrintsOneLineForEachRiseOfThePercentage) {
-    testing::internal::CaptureStdout();
-    Progress progress;
+    ProgressOutput output(ProgressOutput::Destination::Buffer);
+    Progress progress(output);
     progress.start_level(4, 5000);
     WorkerPool().parallel_for(5001, [&](std::size_t) { progress.candidate_started(); });
     progress.level_evaluated();
@@ -126,7 +126,7 @@ TEST_P(ParallelFor, ProgressFromWorkersPrintsOneLineForEachRiseOfThePercentage) 
     progress.level_evaluated();
     progress.start_level(6, 3);
     progress.candidate_started();
-    const std::string text = testing::internal::GetCapturedStdout();
+    const std::string text = output.take();
     static const std::regex pattern(
         "\r  \\[KIV\\] L([0-9]+) Progress: \\[((?:█|░)*)\\] ([0-9]+)% "
         "\\(([0-9]+)/([0-9]+)\\) \\| [0-9]+\\.[0-9]s \\(Est: ([0-9]+\\.[0-9])s\\)   ");

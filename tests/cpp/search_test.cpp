@@ -36,7 +36,7 @@ struct Searched {
 
 Searched search(const Problem& p, const SearchConfig& config, const CancelCheck& cancel = {}) {
     testing::internal::CaptureStdout();
-    auto outcome = run_bfs(p.rows, p.targets, config, cancel);
+    auto outcome = run_bfs(p.rows, p.targets, config, {.cancel = cancel});
     return {std::move(outcome), testing::internal::GetCapturedStdout()};
 }
 
@@ -195,8 +195,8 @@ TEST(Search, StoppedSearchReturnsTheFrontOfItsCompletedLevels) {
     for (const int stop_at : {1, 3, 4, 1 << 30}) {
         int polls = 0;
         testing::internal::CaptureStdout();
-        const auto outcome =
-            run_bfs_until(problem.rows, problem.targets, config(6, 100), [&] { return ++polls >= stop_at; });
+        const auto outcome = run_bfs_until(problem.rows, problem.targets, config(6, 100),
+                                           {.cancel = [&] { return ++polls >= stop_at; }});
         testing::internal::GetCapturedStdout();
         const auto& partial = std::get<PartialFront>(outcome);
         EXPECT_EQ(partial.stopped, partial.levels_completed < 6) << stop_at;
