@@ -63,7 +63,7 @@ void run(std::size_t samples, std::uint64_t max_complexity) {
     config.max_complexity = max_complexity;
     std::vector<kiv::LevelStats> stats;
     const auto start = std::chrono::steady_clock::now();
-    const auto outcome = kiv::run_bfs(problem.rows, problem.targets, config, {}, {}, &stats);
+    const auto outcome = kiv::run_bfs(problem.rows, problem.targets, config, {.stats = &stats});
     const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("\n## n = %zu, max_complexity = %llu\n", samples, static_cast<unsigned long long>(max_complexity));
     std::printf("%6s %12s %12s %12s %9s %10s %10s\n", "level", "generated", "kept", "scored", "retained", "seconds",

@@ -1,7 +1,6 @@
 #include "core/render.hpp"
 
 #include <algorithm>
-#include <string_view>
 #include <vector>
 
 #include "core/number_text.hpp"
@@ -11,53 +10,24 @@ namespace {
 
 enum class Notation { LaTeX, Python };
 
-// How a LaTeX text groups at its top level, which decides whether an
-// enclosing operator must parenthesise it.
-enum class Shape {
-    Atom,      // variable, constant, non-negative number
-    Signed,    // number with a leading minus
-    Sum,       // Plus, Subtract, KIV: "a + b", "a - b", "e^{a} - \ln(b)"
-    Product,   // Times: "a \cdot b"
-    Power,     // Exp, Square, Cube: "e^{a}", "{a}^2"
-    Applied,   // a function call or fraction: "\sin(a)", "\frac{a}{b}"
-    Enclosed,  // wrapped whole in parentheses: Neg's "(-(a))", a grouped operand
-};
-
 struct Piece {
     std::string text;
-    Shape shape;
+    LatexShape shape;
 };
-
-Shape result_shape(std::string_view op) {
-    if (op == "Plus" || op == "Subtract" || op == "KIV") return Shape::Sum;
-    if (op == "Times") return Shape::Product;
-    if (op == "Exp" || op == "Square" || op == "Cube") return Shape::Power;
-    if (op == "Neg") return Shape::Enclosed;
-    return Shape::Applied;
-}
-
-// True when operand `slot` of `op`, of the given shape, would lose its
-// grouping if inserted bare into the operator's LaTeX template.
-bool needs_group(std::string_view op, std::size_t slot, Shape operand) {
-    if (op == "Times") return operand == Shape::Sum;
-    if (op == "Subtract") return slot == 1 && operand == Shape::Sum;
-    if (op == "Square" || op == "Cube") return operand != Shape::Atom && operand != Shape::Enclosed;
-    return false;
-}
 
 Piece number_piece(double value) {
     std::string text = fixed4_text(value);
-    const Shape shape = text.front() == '-' ? Shape::Signed : Shape::Atom;
+    const LatexShape shape = text.front() == '-' ? LatexShape::Signed : LatexShape::Atom;
     return {std::move(text), shape};
 }
 
-// Operand texts for `op` taken from `pieces`, grouped where LaTeX needs it.
-void collect_operands(std::span<Piece> pieces, std::string_view op, Notation notation,
+// Operand texts taken from `pieces`, grouped where `layout` says LaTeX needs it.
+void collect_operands(std::span<Piece> pieces, const LatexLayout& layout, Notation notation,
                       std::vector<std::string>& operands) {
     operands.clear();
     for (std::size_t slot = 0; slot < pieces.size(); ++slot) {
         Piece& piece = pieces[slot];
-        if (notation == Notation::LaTeX && needs_group(op, slot, piece.shape))
+        if (notation == Notation::LaTeX && layout.groups(slot, piece.shape))
             operands.push_back("\\left(" + piece.text + "\\right)");
         else
             operands.push_back(std::move(piece.text));
@@ -74,22 +44,21 @@ std::string render(const Expression& expression, const OperatorRegistry& registr
     std::vector<std::string> operands;
     for (const Token& token : expression.tokens) {
         switch (token.kind) {
-            case TokenKind::Const:
-                stack.push_back({apply(registry.op(token.op_id), {}, notation), Shape::Atom});
-                break;
             case TokenKind::Real:
             case TokenKind::Param:
                 stack.push_back(number_piece(token.value.re));
                 break;
             case TokenKind::Var:
-                stack.push_back({"v_{" + std::to_string(token.index) + "}", Shape::Atom});
+                stack.push_back({"v_{" + std::to_string(token.index) + "}", LatexShape::Atom});
                 break;
+            case TokenKind::Const:  // a constant operator; its arity is 0
             case TokenKind::Op: {
                 const Operator& op = registry.op(token.op_id);
+                const LatexLayout layout = op.latex_layout();
                 const std::size_t base = stack.size() - std::min<std::size_t>(token.arity, stack.size());
-                collect_operands(std::span<Piece>(stack).subspan(base), op.name(), notation, operands);
+                collect_operands(std::span<Piece>(stack).subspan(base), layout, notation, operands);
                 stack.resize(base);
-                stack.push_back({apply(op, operands, notation), result_shape(op.name())});
+                stack.push_back({apply(op, operands, notation), layout.result});
                 break;
             }
         }

@@ -2,11 +2,10 @@
 // postfix walk that asks each operator of the registry for its own template.
 //
 // Python templates enclose every operand, so the Python walk adds nothing.
-// The LaTeX templates of Plus, Subtract, Times and the powers insert their
-// operands bare; the LaTeX walk therefore wraps an operand in
-// \left( ... \right) exactly where the formula's grouping would otherwise be
-// lost: a sum or difference under a product, a sum or difference as the right
-// operand of a difference, and any compound base of Square or Cube.
+// Some LaTeX templates insert their operands bare ("\1 \cdot \2"); each
+// operator's LatexLayout says which operand shapes its template would break
+// and what shape its own text has, and the LaTeX walk wraps exactly those
+// operands in \left( ... \right).
 //
 // Numbers print with four decimals (fixed4_text). Pure functions over an
 // immutable expression and registry; thread-safe.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/retention.hpp"
+#include "engine/operator_sequence_key.hpp"
 #include "invariant.hpp"
 
 namespace kiv {
@@ -76,14 +76,9 @@ Expression Beam::materialize(const Recipe& recipe, std::size_t level, const Oper
 }
 
 std::string Beam::op_key(const Recipe& recipe, std::size_t level) const {
-    std::string key = left(recipe).op_key;
-    if (const BeamEntry* b = right(recipe, level)) {
-        if (!key.empty() && !b->op_key.empty()) key += '-';
-        key += b->op_key;
-    }
-    if (!key.empty()) key += '-';
-    key += std::to_string(recipe.op_id);
-    return key;
+    const BeamEntry* b = right(recipe, level);
+    return operator_sequence_key(left(recipe).op_key, b ? std::string_view(b->op_key) : std::string_view(),
+                                 recipe.op_id);
 }
 
 void Beam::known_operands(const Recipe& recipe, std::size_t level, std::vector<KnownValues>& out) const {

@@ -49,7 +49,6 @@ class Beam {
 public:
     // Bucket k; buckets come into being as levels are reached.
     const std::vector<BeamEntry>& bucket(std::size_t level) const;
-    std::size_t levels() const { return buckets_.size(); }
     void add_level(std::vector<BeamEntry> entries) { buckets_.push_back(std::move(entries)); }
 
     // Operands of a candidate of level `level`; second is null for one-argument operators.

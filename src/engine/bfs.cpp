@@ -69,32 +69,50 @@ struct Workspace {
 class Search {
 public:
     Search(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets, const SearchConfig& config,
-           const CancelCheck& cancel, std::vector<LevelStats>* stats)
+           const SearchHooks& hooks)
         : config_(config),
-          cancel_(cancel),
-          stats_(stats),
+          cancel_(hooks.cancel),
+          stats_(hooks.stats),
           registry_(std::make_shared<const OperatorRegistry>(with_builtins())),
           data_(Dataset::from_rows(rows)),
           targets_(targets),
           error_scale_(error_scale(targets)),
-          expander_(*registry_, seen_),
-          workspaces_(worker_count(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
+          progress_(hooks.progress_output()),
+          expander_(*registry_, seen_, workers_),
+          workspaces_(workers_.size(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
 
     Outcome<std::vector<SearchResult>> run() {
-        seed_level_one();
-        if (fits_well_enough()) return finalize_result(front_, registry_, config_, data_, targets_);
-        progress_.banner(beam_.bucket(1).size());
-        if (config_.max_complexity >= 2) {
-            const std::size_t elites = elite_count(config_.beam_width);
-            for (std::uint64_t level = 2;; ++level) {
-                run_level(level, elites);
-                if (level == config_.max_complexity || fits_well_enough()) break;
-            }
-        }
+        run_levels();
         return finalize_result(front_, registry_, config_, data_, targets_);
     }
 
+    // As run, but a cancelled search returns the front of the levels that
+    // reached it instead of throwing.
+    Outcome<PartialFront> run_until_stopped() {
+        bool stopped = false;
+        try {
+            run_levels();
+        } catch (const SearchCancelled&) {
+            stopped = true;
+        }
+        auto outcome = finalize_result(front_, registry_, config_, data_, targets_);
+        if (auto* error = std::get_if<SearchError>(&outcome)) return std::move(*error);
+        return PartialFront{std::get<std::vector<SearchResult>>(std::move(outcome)), levels_on_front_, stopped};
+    }
+
 private:
+    void run_levels() {
+        seed_level_one();
+        if (fits_well_enough()) return;
+        progress_.banner(beam_.bucket(1).size());
+        if (config_.max_complexity < 2) return;
+        const std::size_t elites = elite_count(config_.beam_width);
+        for (std::uint64_t level = 2;; ++level) {
+            run_level(level, elites);
+            if (level == config_.max_complexity || fits_well_enough()) break;
+        }
+    }
+
     // The early exit, its threshold on the targets' error scale.
     bool fits_well_enough() const {
         return front_.check_early_exit(config_.early_exit_error * error_scale_, config_.exhaustive);
@@ -136,6 +154,7 @@ private:
         const std::vector<Evaluation> evaluations = evaluate(level, candidates);
         progress_.level_evaluated();
         offer_to_front(level, candidates, evaluations);
+        levels_on_front_ = level;
         std::vector<ScoredCandidate> ranked = scored(evaluations);
         rank(ranked);
         const auto kept = retain(std::move(ranked), config_.beam_width, elites,
@@ -157,7 +176,7 @@ private:
             param_offsets_[i + 1] = param_offsets_[i] + n_params(level, candidates[i]);
         params_.assign(param_offsets_.back(), 0.0);
         std::vector<Evaluation> evaluations(candidates.size());
-        parallel_for(
+        workers_.parallel_for(
             candidates.size(),
             [&](std::size_t i) {
                 progress_.candidate_started();
@@ -209,7 +228,7 @@ private:
                                             const std::vector<Evaluation>& evaluations,
                                             const std::vector<ScoredCandidate>& kept) const {
         std::vector<BeamEntry> entries(kept.size());
-        parallel_for(
+        workers_.parallel_for(
             kept.size(),
             [&](std::size_t i) {
                 entries[i] =
@@ -275,24 +294,41 @@ private:
     ParetoFront front_;
     Beam beam_;
     Progress progress_;
+    // Read once: the workspaces below are one per worker of every loop.
+    const WorkerPool workers_;
     Expander expander_;
     std::vector<Workspace> workspaces_;
+    // The front holds every candidate of levels 1 to this one.
+    std::size_t levels_on_front_ = 1;
     // Fitted constants of the current level's refined candidates, candidate i
     // at [param_offsets_[i], param_offsets_[i + 1]).
     std::vector<double> params_;
     std::vector<std::size_t> param_offsets_;
 };
 
+// The refusal of data or settings no search can run with; accepted data get
+// their warnings sent first.
+std::optional<SearchError> admit(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                 const SearchConfig& config, const WarningSink& warn) {
+    if (auto error = check_input(rows, targets, config)) return error;
+    if (warn)
+        for (const std::string& warning : data_warnings(rows, targets)) warn(warning);
+    return std::nullopt;
+}
+
 }  // namespace
 
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
-                                           const CancelCheck& cancel, const WarningSink& warn,
-                                           std::vector<LevelStats>* stats) {
-    if (auto error = check_input(rows, targets, config)) return *error;
-    if (warn)
-        for (const std::string& warning : data_warnings(rows, targets)) warn(warning);
-    return Search(rows, targets, config, cancel, stats).run();
+                                           const SearchHooks& hooks) {
+    if (auto error = admit(rows, targets, config, hooks.warn)) return *error;
+    return Search(rows, targets, config, hooks).run();
+}
+
+Outcome<PartialFront> run_bfs_until(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                    const SearchConfig& config, const SearchHooks& hooks) {
+    if (auto error = admit(rows, targets, config, hooks.warn)) return *error;
+    return Search(rows, targets, config, hooks).run_until_stopped();
 }
 
 }  // namespace kiv

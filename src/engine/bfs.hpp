@@ -6,7 +6,7 @@
 // whose fingerprint was seen before are dropped before any evaluation on
 // data; the rest are evaluated in parallel, their constants fitted, scored,
 // offered to the Pareto front and cut to the beam width. Progress goes to
-// standard output.
+// the caller's ProgressOutput.
 //
 // Deterministic: for the same data and configuration the results and every
 // printed line except timings are the same for any number of threads. Call
@@ -17,31 +17,30 @@
 #include <vector>
 
 #include "config.hpp"
-#include "engine/cancel.hpp"
-#include "engine/data_warnings.hpp"
+#include "engine/search_hooks.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
 
 namespace kiv {
 
-// What one level did, for benchmarks and diagnostics.
-struct LevelStats {
-    std::size_t level = 0;
-    std::size_t generated = 0;  // candidates built, duplicates included
-    std::size_t kept = 0;       // new after deduplication; each is evaluated
-    std::size_t scored = 0;     // evaluated with a finite error
-    std::size_t retained = 0;   // kept in the level's bucket
-    double seconds = 0.0;
-};
-
 // The strict Pareto front in descending complexity (lowest error first), or
-// InvalidInput / NoFormulaFound. `cancel` is polled on the calling thread;
-// when it returns true the search throws SearchCancelled. Accepted data get
-// their data_warnings sent to `warn` before the search starts. With `stats`,
-// one entry per level from 2 on is appended.
+// InvalidInput / NoFormulaFound. When `hooks.cancel` asks to stop, the search
+// throws SearchCancelled.
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,
-                                           const CancelCheck& cancel = {}, const WarningSink& warn = {},
-                                           std::vector<LevelStats>* stats = nullptr);
+                                           const SearchHooks& hooks = {});
+
+// The front of a search that may have been stopped before its last level.
+struct PartialFront {
+    std::vector<SearchResult> front;   // as run_bfs returns it
+    std::size_t levels_completed = 0;  // the front holds every candidate of levels 1 to this one
+    bool stopped = false;              // the cancel hook ended the search early
+};
+
+// run_bfs for a caller that may stop the search and still want its answer:
+// once `hooks.cancel` returns true the search ends at its next poll and
+// returns the front of the levels completed so far, constants refitted as usual.
+Outcome<PartialFront> run_bfs_until(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                    const SearchConfig& config, const SearchHooks& hooks);
 
 }  // namespace kiv

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "engine/parallel.hpp"
 #include "invariant.hpp"
 
 namespace kiv {
@@ -33,8 +32,12 @@ std::uint32_t narrow(std::size_t value) {
 
 }  // namespace
 
-Expander::Expander(const OperatorRegistry& registry, SeenSet& seen)
-    : registry_(registry), seen_(seen), unary_ids_(registry.ids_by_arity(1)), binary_ids_(registry.ids_by_arity(2)) {}
+Expander::Expander(const OperatorRegistry& registry, SeenSet& seen, WorkerPool workers)
+    : registry_(registry),
+      seen_(seen),
+      workers_(workers),
+      unary_ids_(registry.ids_by_arity(1)),
+      binary_ids_(registry.ids_by_arity(2)) {}
 
 std::vector<Recipe> Expander::expand(std::size_t level, const Beam& beam, const CancelCheck& cancel) {
     std::vector<Recipe> out;
@@ -61,7 +64,7 @@ void Expander::run_pass(std::size_t parents, std::size_t per_parent, Generate&& 
         const std::size_t count = std::min(chunk, parents - first);
         slots_.resize(count * per_parent);
         yields_.assign(count, Yield{});
-        parallel_for(
+        workers_.parallel_for(
             count, [&](std::size_t i) { yields_[i] = generate(narrow(first + i), slots_.data() + i * per_parent); },
             cancel);
         keys_.clear();
@@ -74,7 +77,7 @@ void Expander::run_pass(std::size_t parents, std::size_t per_parent, Generate&& 
             }
         }
         is_new_.resize(keys_.size());
-        seen_.insert_batch(keys_, is_new_);
+        seen_.insert_batch(keys_, is_new_, workers_);
         for (std::size_t t = 0; t < recipes_.size(); ++t)
             if (is_new_[t]) out.push_back(recipes_[t]);
     }

@@ -18,13 +18,14 @@
 
 #include "engine/beam.hpp"
 #include "engine/cancel.hpp"
+#include "engine/parallel.hpp"
 #include "engine/seen_set.hpp"
 
 namespace kiv {
 
 class Expander {
 public:
-    Expander(const OperatorRegistry& registry, SeenSet& seen);
+    Expander(const OperatorRegistry& registry, SeenSet& seen, WorkerPool workers);
 
     // New candidates of level `level`, reading buckets 1 .. level-1 of `beam`.
     std::vector<Recipe> expand(std::size_t level, const Beam& beam, const CancelCheck& cancel);
@@ -55,6 +56,7 @@ private:
 
     const OperatorRegistry& registry_;
     SeenSet& seen_;
+    WorkerPool workers_;
     std::vector<std::size_t> unary_ids_;
     std::vector<std::size_t> binary_ids_;
     // Chunk buffers, reused across chunks and levels.

@@ -1,6 +1,9 @@
-// The process-wide worker pool (OpenMP threads, one per logical processor or
-// KIV_SR_NUM_THREADS, at most 1024) and the one way the engine uses it:
-// parallel_for.
+// WorkerPool: the workers of one search (OpenMP threads, one per logical
+// processor or KIV_SR_NUM_THREADS, at most 1024) and the one way the engine
+// uses them: parallel_for. The count is fixed when the pool is made, so
+// per-worker scratch sized by size() fits every loop of the search even if
+// the environment changes meanwhile. A pool is a plain value; copies run the
+// same number of workers, and several may run loops at once.
 //
 // Each index is handled by exactly one worker; bodies write only their own
 // output slot, so results never depend on thread timing. Exceptions never
@@ -20,11 +23,12 @@
 
 namespace kiv {
 
-// Number of workers a parallel_for uses: KIV_SR_NUM_THREADS when it is a
-// positive integer (capped at 1024), otherwise one per logical processor.
+// Number of workers the environment asks for, read on every call:
+// KIV_SR_NUM_THREADS when it is a positive integer (capped at 1024),
+// otherwise one per logical processor.
 std::size_t worker_count();
 
-// Index of the calling worker inside parallel_for, below worker_count().
+// Index of the calling worker inside parallel_for, below the pool's size().
 std::size_t current_worker();
 
 namespace detail {
@@ -60,10 +64,24 @@ inline void lower_limit(std::atomic<std::size_t>& limit, std::size_t bound) {
 
 }  // namespace detail
 
-// Runs body(i) for every i in [0, count). Throws SearchCancelled when
-// `cancel` asked to stop, or the body's first exception.
+class WorkerPool {
+public:
+    // As many workers as worker_count() says now.
+    WorkerPool() : size_(worker_count()) {}
+
+    std::size_t size() const { return size_; }
+
+    // Runs body(i) for every i in [0, count). Throws SearchCancelled when
+    // `cancel` asked to stop, or the body's first exception.
+    template <class Body>
+    void parallel_for(std::size_t count, Body&& body, const CancelCheck& cancel = {}) const;
+
+private:
+    std::size_t size_;
+};
+
 template <class Body>
-void parallel_for(std::size_t count, Body&& body, const CancelCheck& cancel = {}) {
+void WorkerPool::parallel_for(std::size_t count, Body&& body, const CancelCheck& cancel) const {
     using clock = std::chrono::steady_clock;
     constexpr auto poll_interval = std::chrono::milliseconds(20);
     // Indices at or beyond the limit are skipped. A failure at i lowers it to
@@ -73,7 +91,7 @@ void parallel_for(std::size_t count, Body&& body, const CancelCheck& cancel = {}
     bool cancelled = false;
     detail::FirstFailure failure;
     auto next_poll = clock::now() + poll_interval;
-    const int threads = static_cast<int>(worker_count());
+    const int threads = static_cast<int>(size_);
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
     for (std::size_t i = 0; i < count; ++i) {
         if (i >= limit.load(std::memory_order_relaxed)) continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -71,8 +72,8 @@ std::string duration_text(std::chrono::nanoseconds duration) {
 }
 
 void Progress::banner(std::size_t primary_nodes) {
-    write("[KIV-SR] Started search space exploration. Level 1 seeded with " + std::to_string(primary_nodes) +
-          " primary nodes.\n");
+    output_.write("[KIV-SR] Started search space exploration. Level 1 seeded with " + std::to_string(primary_nodes) +
+                  " primary nodes.\n");
 }
 
 void Progress::start_level(std::size_t level, std::size_t total) {
@@ -101,12 +102,12 @@ void Progress::candidate_started() {
 }
 
 void Progress::level_evaluated() {
-    if (total_ != 0) write("\n");
+    if (total_ != 0) output_.write("\n");
 }
 
 void Progress::level_summary(std::size_t level, std::chrono::nanoseconds elapsed, std::size_t retained) {
-    write("[KIV-SR]   -> Level " + std::to_string(level) + " processed in " + duration_text(elapsed) +
-          ". Retaining top " + std::to_string(retained) + " candidates.\n");
+    output_.write("[KIV-SR]   -> Level " + std::to_string(level) + " processed in " + duration_text(elapsed) +
+                  ". Retaining top " + std::to_string(retained) + " candidates.\n");
 }
 
 // Two workers that raised the percentage one after the other can get here in
@@ -134,15 +135,7 @@ void Progress::print_progress_line(std::size_t percentage, std::size_t processed
     const int length =
         std::snprintf(line, sizeof line, "\r  [KIV] L%zu Progress: [%s] %zu%% (%zu/%zu) | %.1fs (Est: %.1fs)   ",
                       level_, bar, percentage, processed, total_, elapsed, estimate);
-    if (length > 0) write(std::string_view(line, std::min(static_cast<std::size_t>(length), sizeof line - 1)));
-}
-
-// One fwrite per line keeps lines of concurrent workers whole. Output is a
-// courtesy: a closed or full stream must not fail the search, so write and
-// flush failures are ignored.
-void Progress::write(std::string_view text) {
-    [[maybe_unused]] const std::size_t written = std::fwrite(text.data(), 1, text.size(), out_);
-    std::fflush(out_);
+    if (length > 0) output_.write(std::string_view(line, std::min(static_cast<std::size_t>(length), sizeof line - 1)));
 }
 
 }  // namespace kiv

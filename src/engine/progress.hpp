@@ -1,6 +1,7 @@
-// Progress: the search's report on standard output. A banner when the
-// exploration starts, a live progress line rewritten in place while a level's
-// candidates are evaluated, and one summary line per level.
+// Progress: the search's report, written to a ProgressOutput (standard
+// output unless the caller chose otherwise). A banner when the exploration
+// starts, a live progress line rewritten in place while a level's candidates
+// are evaluated, and one summary line per level.
 //
 // candidate_started() is called from worker threads: it counts with relaxed
 // atomics and takes a lock only to print a risen percentage, each at most
@@ -11,10 +12,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "engine/progress_output.hpp"
 
 namespace kiv {
 
@@ -24,7 +26,7 @@ std::string duration_text(std::chrono::nanoseconds duration);
 
 class Progress {
 public:
-    explicit Progress(std::FILE* out = stdout) : out_(out) {}
+    explicit Progress(ProgressOutput& output) : output_(output) {}
 
     // Prints the line that opens the exploration, naming the level-1 size.
     void banner(std::size_t primary_nodes);
@@ -40,9 +42,8 @@ public:
 private:
     void print_if_newest(std::size_t percentage, std::size_t processed);
     void print_progress_line(std::size_t percentage, std::size_t processed);
-    void write(std::string_view text);
 
-    std::FILE* out_;
+    ProgressOutput& output_;
     std::size_t level_ = 0;
     std::size_t total_ = 0;
     std::atomic<std::size_t> processed_{0};

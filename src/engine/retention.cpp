@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <unordered_map>
 
 #include "invariant.hpp"
@@ -26,16 +27,6 @@ std::unordered_map<std::string, std::size_t> elite_key_counts(std::span<const Sc
 
 std::size_t elite_count(std::uint64_t beam_width) {
     return static_cast<std::size_t>(static_cast<double>(beam_width) * 0.8);
-}
-
-std::string operator_sequence_key(std::span<const Token> tokens) {
-    std::string key;
-    for (const Token& token : tokens) {
-        if (token.kind != TokenKind::Op) continue;
-        if (!key.empty()) key += '-';
-        key += std::to_string(token.op_id);
-    }
-    return key;
 }
 
 void rank(std::vector<ScoredCandidate>& pairs) {

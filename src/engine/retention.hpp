@@ -8,11 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <span>
 #include <string>
 #include <vector>
-
-#include "core/token.hpp"
 
 namespace kiv {
 
@@ -24,9 +21,6 @@ struct ScoredCandidate {
 
 // floor(beam_width * 0.8), computed in double precision.
 std::size_t elite_count(std::uint64_t beam_width);
-
-// Registry ids of the Op tokens in token order, joined by "-" ("15-8").
-std::string operator_sequence_key(std::span<const Token> tokens);
 
 // Sorts by ascending score; equal scores keep their order. A NaN score is an
 // invariant violation.

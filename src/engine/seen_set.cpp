@@ -4,7 +4,6 @@
 #include <array>
 #include <limits>
 
-#include "engine/parallel.hpp"
 #include "invariant.hpp"
 
 namespace kiv {
@@ -58,7 +57,8 @@ SeenSet::SeenSet() : shards_(kShardCount), starts_(kShardCount + 1) {}
 
 bool SeenSet::insert(FingerprintKey key) { return shards_[shard_of(key)].insert(key); }
 
-void SeenSet::insert_batch(std::span<const FingerprintKey> keys, std::span<std::uint8_t> is_new) {
+void SeenSet::insert_batch(std::span<const FingerprintKey> keys, std::span<std::uint8_t> is_new,
+                           const WorkerPool& workers) {
     if (keys.size() != is_new.size()) throw InvariantViolation("seen-set batch and result differ in length");
     if (keys.size() > std::numeric_limits<std::uint32_t>::max()) throw InvariantViolation("seen-set batch too large");
 
@@ -71,7 +71,7 @@ void SeenSet::insert_batch(std::span<const FingerprintKey> keys, std::span<std::
     order_.resize(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) order_[cursor[shard_of(keys[i])]++] = static_cast<std::uint32_t>(i);
 
-    parallel_for(kShardCount, [&](std::size_t s) {
+    workers.parallel_for(kShardCount, [&](std::size_t s) {
         for (std::size_t position = starts_[s]; position < starts_[s + 1]; ++position) {
             const std::uint32_t i = order_[position];
             is_new[i] = shards_[s].insert(keys[i]) ? 1 : 0;

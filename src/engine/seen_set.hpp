@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/signature.hpp"
-#include "engine/cancel.hpp"
+#include "engine/parallel.hpp"
 
 namespace kiv {
 
@@ -37,7 +37,7 @@ public:
 
     // Inserts keys[i] for every i and sets is_new[i] to whether keys[i] was
     // neither in the set nor earlier in the batch. Parallel over shards.
-    void insert_batch(std::span<const FingerprintKey> keys, std::span<std::uint8_t> is_new);
+    void insert_batch(std::span<const FingerprintKey> keys, std::span<std::uint8_t> is_new, const WorkerPool& workers);
 
     // Number of distinct keys inserted so far.
     std::size_t size() const;

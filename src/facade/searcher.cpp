@@ -11,7 +11,7 @@ namespace {
 Outcome<SearchResult> first_result(Outcome<std::vector<SearchResult>> outcome) {
     if (auto* error = std::get_if<SearchError>(&outcome)) return std::move(*error);
     auto& results = std::get<std::vector<SearchResult>>(outcome);
-    if (results.empty()) throw InvariantViolation("search succeeded with an empty result list in src/lib");
+    if (results.empty()) throw InvariantViolation("search succeeded with an empty result list in src/facade/searcher");
     return std::move(results.front());
 }
 
@@ -25,29 +25,32 @@ Searcher Searcher::with_overrides(std::optional<double> alpha, std::optional<dou
 }
 
 Outcome<SearchResult> Searcher::find_function(const std::vector<double>& xs, const std::vector<double>& ys,
-                                              const CancelCheck& cancel, const WarningSink& warn) const {
+                                              const SearchHooks& hooks) const {
     std::vector<std::vector<double>> rows;
     rows.reserve(xs.size());
     for (const double x : xs) rows.push_back({x});
-    return find_multivariate(rows, ys, cancel, warn);
+    return find_multivariate(rows, ys, hooks);
 }
 
 Outcome<SearchResult> Searcher::find_multivariate(const std::vector<std::vector<double>>& rows,
-                                                  const std::vector<double>& ys, const CancelCheck& cancel,
-                                                  const WarningSink& warn) const {
-    return first_result(find_candidates(rows, ys, cancel, warn));
+                                                  const std::vector<double>& ys, const SearchHooks& hooks) const {
+    return first_result(find_candidates(rows, ys, hooks));
 }
 
 Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<std::vector<double>>& rows,
-                                                             const std::vector<double>& ys, const CancelCheck& cancel,
-                                                             const WarningSink& warn) const {
-    return run_bfs(rows, ys, config_, cancel, warn);
+                                                             const std::vector<double>& ys,
+                                                             const SearchHooks& hooks) const {
+    return run_bfs(rows, ys, config_, hooks);
 }
 
-Outcome<SearchResult> Searcher::recognize_constant(double value, const CancelCheck& cancel,
-                                                   const WarningSink& warn) const {
+Outcome<PartialFront> Searcher::find_candidates_until(const std::vector<std::vector<double>>& rows,
+                                                      const std::vector<double>& ys, const SearchHooks& hooks) const {
+    return run_bfs_until(rows, ys, config_, hooks);
+}
+
+Outcome<SearchResult> Searcher::recognize_constant(double value, const SearchHooks& hooks) const {
     const std::vector<std::vector<double>> origin{std::vector<double>{0.0}};
-    return find_multivariate(origin, {value}, cancel, warn);
+    return find_multivariate(origin, {value}, hooks);
 }
 
 }  // namespace kiv

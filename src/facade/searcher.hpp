@@ -3,16 +3,15 @@
 //
 // Immutable after construction and cheap to copy; per-call overrides produce
 // a copy (with_overrides). Requests run on the calling thread, block until
-// the search ends and share nothing between calls. Warnings about the data
-// go to the request's WarningSink before the search starts. Python-free.
+// the search ends and share nothing between calls; each request's
+// SearchHooks carry its cancel check, warnings and report. Python-free.
 #pragma once
 
 #include <optional>
 #include <vector>
 
 #include "config.hpp"
-#include "engine/cancel.hpp"
-#include "engine/data_warnings.hpp"
+#include "engine/bfs.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
 
@@ -29,20 +28,24 @@ public:
 
     // Best formula for ys over one variable: xs[i] is the single input of sample i.
     Outcome<SearchResult> find_function(const std::vector<double>& xs, const std::vector<double>& ys,
-                                        const CancelCheck& cancel = {}, const WarningSink& warn = {}) const;
+                                        const SearchHooks& hooks = {}) const;
 
     // Best formula for ys over the inputs of each row (column j is v_{j}).
     Outcome<SearchResult> find_multivariate(const std::vector<std::vector<double>>& rows, const std::vector<double>& ys,
-                                            const CancelCheck& cancel = {}, const WarningSink& warn = {}) const;
+                                            const SearchHooks& hooks = {}) const;
 
     // The whole strict Pareto front, descending complexity (lowest error first).
     Outcome<std::vector<SearchResult>> find_candidates(const std::vector<std::vector<double>>& rows,
-                                                       const std::vector<double>& ys, const CancelCheck& cancel = {},
-                                                       const WarningSink& warn = {}) const;
+                                                       const std::vector<double>& ys,
+                                                       const SearchHooks& hooks = {}) const;
+
+    // find_candidates for a caller that may stop the search early and still
+    // wants the front of the levels completed by then.
+    Outcome<PartialFront> find_candidates_until(const std::vector<std::vector<double>>& rows,
+                                                const std::vector<double>& ys, const SearchHooks& hooks) const;
 
     // Best closed form for `value`: one sample whose only input is 0.0.
-    Outcome<SearchResult> recognize_constant(double value, const CancelCheck& cancel = {},
-                                             const WarningSink& warn = {}) const;
+    Outcome<SearchResult> recognize_constant(double value, const SearchHooks& hooks = {}) const;
 
 private:
     SearchConfig config_;

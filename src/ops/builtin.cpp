@@ -52,10 +52,18 @@ struct TrigParts {
 
 Complex square(Complex z) { return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im}; }
 
+// LaTeX layouts shared by several rules. A rule without a layout encloses
+// its operands itself ("\sin(\1)", "\frac{\1}{\2}") and reads as applied.
+using enum LatexShape;
+constexpr LatexLayout kSumLayout{Sum};
+// "{\1}^2": any base but a single symbol or a parenthesised one reads wrong.
+constexpr LatexLayout kPowerLayout{Power, {LatexShapes{Signed, Sum, Product, Power, Applied}}};
+
 struct KivRule {
     static constexpr const char* type = "Kiv";
     static constexpr const char* name = "KIV";
     static constexpr const char* latex = "e^{\1} - \\ln(\2)";
+    static constexpr LatexLayout layout = kSumLayout;
     static constexpr const char* python = "(np.exp(\1) - np.log(\2))";
     static Maybe apply(Complex z, Complex w) {
         if (is_zero(w)) return {};
@@ -68,6 +76,7 @@ struct NegRule {
     static constexpr const char* type = "Neg";
     static constexpr const char* name = "Neg";
     static constexpr const char* latex = "(-(\1))";
+    static constexpr LatexLayout layout = LatexLayout{Enclosed};
     static constexpr const char* python = "(-(\1))";
     static Maybe apply(Complex z) { return Complex{-z.re, -z.im}; }
 };
@@ -86,6 +95,7 @@ struct PlusRule {
     static constexpr const char* name = "Plus";
     static constexpr bool commutative = true;
     static constexpr const char* latex = "\1 + \2";
+    static constexpr LatexLayout layout = kSumLayout;
     static constexpr const char* python = "(\1)+(\2)";
     static Maybe apply(Complex z, Complex w) { return Complex{z.re + w.re, z.im + w.im}; }
 };
@@ -94,6 +104,7 @@ struct TimesRule {
     static constexpr const char* name = "Times";
     static constexpr bool commutative = true;
     static constexpr const char* latex = "\1 \\cdot \2";
+    static constexpr LatexLayout layout = LatexLayout{Product, {LatexShapes{Sum}, LatexShapes{Sum}}};
     static constexpr const char* python = "(\1)*(\2)";
     static Maybe apply(Complex z, Complex w) { return Complex{z.re * w.re - z.im * w.im, z.im * w.re + z.re * w.im}; }
 };
@@ -101,6 +112,7 @@ struct SubtractRule {
     static constexpr const char* type = "Subtract";
     static constexpr const char* name = "Subtract";
     static constexpr const char* latex = "\1 - \2";
+    static constexpr LatexLayout layout = LatexLayout{Sum, {LatexShapes{}, LatexShapes{Sum}}};
     static constexpr const char* python = "(\1)-(\2)";
     static Maybe apply(Complex z, Complex w) { return Complex{z.re - w.re, z.im - w.im}; }
 };
@@ -118,6 +130,7 @@ struct ExpRule {
     static constexpr const char* type = "Exp";
     static constexpr const char* name = "Exp";
     static constexpr const char* latex = "e^{\1}";
+    static constexpr LatexLayout layout = LatexLayout{Power};
     static constexpr const char* python = "np.exp(\1)";
     static Maybe apply(Complex z) { return exp(z); }
 };
@@ -210,6 +223,7 @@ struct SquareRule {
     static constexpr const char* type = "Square";
     static constexpr const char* name = "Square";
     static constexpr const char* latex = "{\1}^2";
+    static constexpr LatexLayout layout = kPowerLayout;
     static constexpr const char* python = "(\1)**2";
     static Maybe apply(Complex z) { return square(z); }
 };
@@ -217,6 +231,7 @@ struct CubeRule {
     static constexpr const char* type = "Cube";
     static constexpr const char* name = "Cube";
     static constexpr const char* latex = "{\1}^3";
+    static constexpr LatexLayout layout = kPowerLayout;
     static constexpr const char* python = "(\1)**3";
     static Maybe apply(Complex z) {
         const Complex s = square(z);
@@ -231,6 +246,12 @@ template <class Rule>
 constexpr bool commutative_rule() {
     if constexpr (requires { Rule::commutative; }) return Rule::commutative;
     return false;
+}
+
+template <class Rule>
+constexpr LatexLayout layout_of_rule() {
+    if constexpr (requires { Rule::layout; }) return Rule::layout;
+    return LatexLayout{};
 }
 
 // One stateless operator type per rule; the rule's apply() is inlined into
@@ -267,6 +288,7 @@ public:
         require(args.size());
         return fill(Rule::latex, args);
     }
+    LatexLayout latex_layout() const override { return layout_of_rule<Rule>(); }
     std::string to_python(std::span<const std::string> args) const override {
         require(args.size());
         return fill(Rule::python, args);

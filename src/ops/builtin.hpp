@@ -21,10 +21,9 @@ public:
     std::optional<Complex> eval(std::span<const Complex>) const override { return value_; }
     void eval_block(const Complex* const* args, Complex* out, std::size_t rows) const override;
     std::string to_latex(std::span<const std::string>) const override { return latex_; }
+    LatexLayout latex_layout() const override { return LatexLayout{LatexShape::Atom}; }
     std::string to_python(std::span<const std::string>) const override { return python_; }
     std::string debug_text() const override;
-
-    Complex value() const { return value_; }
 
 private:
     std::string name_;

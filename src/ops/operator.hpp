@@ -4,6 +4,8 @@
 // from all worker threads without locking. `eval` is the reference rule for
 // one point; `eval_block` applies the same rule to many rows at once so that
 // the batched evaluator pays one virtual call per token per block, not per row.
+// Next to its LaTeX template an operator declares the template's layout,
+// which is all that rendering knows of it.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +15,7 @@
 #include <string_view>
 
 #include "ops/complex.hpp"
+#include "ops/latex_layout.hpp"
 
 namespace kiv {
 
@@ -34,9 +37,11 @@ public:
 
     // out[r] = eval(args[0][r], args[1][r]) for r < rows, kAbsent where
     // undefined. `out` may alias args[0].
-    virtual void eval_block(const Complex* const* args, Complex* out, std::size_t rows) const;
+    virtual void eval_block(const Complex* const* args, Complex* out, std::size_t rows) const = 0;
 
     virtual std::string to_latex(std::span<const std::string> args) const = 0;
+    // The grouping that to_latex's template needs around its operands.
+    virtual LatexLayout latex_layout() const = 0;
     virtual std::string to_python(std::span<const std::string> args) const = 0;
 
     // Diagnostic description; not used in formulas.

@@ -18,6 +18,12 @@ std::vector<std::size_t> OperatorRegistry::ids_by_arity(std::uint8_t arity) cons
     return ids;
 }
 
+std::optional<std::size_t> OperatorRegistry::find(std::string_view name) const {
+    for (std::size_t id = 0; id < metas_.size(); ++id)
+        if (metas_[id].name == name) return id;
+    return std::nullopt;
+}
+
 const Operator& OperatorRegistry::op(std::size_t id) const {
     check_index(id, operators_.size(), "src/ops/registry");
     return *operators_[id];

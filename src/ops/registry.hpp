@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ops/operator.hpp"
@@ -32,11 +34,12 @@ public:
     // Ids whose recorded arity equals `arity`, ascending.
     std::vector<std::size_t> ids_by_arity(std::uint8_t arity) const;
 
+    // The id of the operator registered under `name`, if any.
+    std::optional<std::size_t> find(std::string_view name) const;
+
     // Lookups; an unknown id throws InvariantViolation.
     const Operator& op(std::size_t id) const;
     const OperatorMeta& meta(std::size_t id) const;
-
-    std::size_t size() const { return operators_.size(); }
 
 private:
     std::vector<std::unique_ptr<Operator>> operators_;

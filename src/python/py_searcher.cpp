@@ -11,6 +11,7 @@
 #include "python/convert.hpp"
 #include "python/guarded.hpp"
 #include "python/method_cast.hpp"
+#include "python/progress_relay.hpp"
 #include "python/py_error.hpp"
 #include "python/py_search_result.hpp"
 #include "python/scalar_arguments.hpp"
@@ -34,7 +35,7 @@ void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, 
 
 // The facade copy one call runs on, with its alpha / l1_ratio overrides;
 // converted before the data, so a bad override is reported first.
-Searcher call_facade(PyObject* self, PyObject* alpha, PyObject* l1_ratio) {
+Searcher facade_with_overrides(PyObject* self, PyObject* alpha, PyObject* l1_ratio) {
     const std::optional<double> alpha_value = to_optional_real(alpha, "alpha");
     const std::optional<double> l1_ratio_value = to_optional_real(l1_ratio, "l1_ratio");
     return facade_of(self).with_overrides(alpha_value, l1_ratio_value);
@@ -42,9 +43,21 @@ Searcher call_facade(PyObject* self, PyObject* alpha, PyObject* l1_ratio) {
 
 // The outcome's value; a SearchError is thrown for guarded to map.
 template <class T>
-T take(Outcome<T> outcome) {
+T value_or_throw(Outcome<T> outcome) {
     if (auto* error = std::get_if<SearchError>(&outcome)) throw std::move(*error);
     return std::get<T>(std::move(outcome));
+}
+
+// Runs facade.*request on `data` with its report relayed to sys.stdout; the
+// poll forwards the text so far, then checks for signals. A SearchError is
+// thrown for guarded to map.
+template <class Request, class... Data>
+auto search(const Searcher& facade, Request request, const Data&... data) {
+    ProgressRelay relay;
+    const CancelCheck poll = [&relay] { return !relay.forward() || signal_raised(); };
+    auto outcome = (facade.*request)(data..., SearchHooks{poll, warn, &relay.output(), nullptr});
+    relay.finish();
+    return value_or_throw(std::move(outcome));
 }
 
 PyObject* result_list(std::vector<SearchResult> records) {
@@ -93,10 +106,10 @@ PyObject* find_function(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject *xs = nullptr, *ys = nullptr, *alpha = nullptr, *l1_ratio = nullptr;
         require(PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:find_function", const_cast<char**>(keywords), &xs, &ys,
                                             &alpha, &l1_ratio));
-        const Searcher facade = call_facade(self, alpha, l1_ratio);
+        const Searcher facade = facade_with_overrides(self, alpha, l1_ratio);
         const Vector x_values = convert_to_vec(xs);
         const Vector y_values = convert_to_vec(ys);
-        return wrap_result(take(facade.find_function(x_values, y_values, signal_raised, warn))).release();
+        return wrap_result(search(facade, &Searcher::find_function, x_values, y_values)).release();
     });
 }
 
@@ -112,7 +125,7 @@ RowsRequest bind_rows_request(PyObject* self, PyObject* args, PyObject* kwargs, 
     PyObject *inputs = nullptr, *ys = nullptr, *alpha = nullptr, *l1_ratio = nullptr;
     require(PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &inputs, &ys, &alpha,
                                         &l1_ratio));
-    Searcher facade = call_facade(self, alpha, l1_ratio);
+    Searcher facade = facade_with_overrides(self, alpha, l1_ratio);
     Matrix rows = convert_to_matrix(inputs);
     Vector y_values = convert_to_vec(ys);
     return {facade, std::move(rows), std::move(y_values)};
@@ -121,8 +134,7 @@ RowsRequest bind_rows_request(PyObject* self, PyObject* args, PyObject* kwargs, 
 PyObject* multivariate(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, format);
-        const Searcher& facade = request.facade;
-        return wrap_result(take(facade.find_multivariate(request.rows, request.ys, signal_raised, warn))).release();
+        return wrap_result(search(request.facade, &Searcher::find_multivariate, request.rows, request.ys)).release();
     });
 }
 
@@ -137,7 +149,7 @@ PyObject* fit(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* find_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, "OO|OO:find_candidates");
-        return result_list(take(request.facade.find_candidates(request.rows, request.ys, signal_raised, warn)));
+        return result_list(search(request.facade, &Searcher::find_candidates, request.rows, request.ys));
     });
 }
 
@@ -148,8 +160,8 @@ PyObject* recognize_constant(PyObject* self, PyObject* args, PyObject* kwargs) {
         require(PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:recognize_constant", const_cast<char**>(keywords),
                                             &value, &alpha, &l1_ratio));
         const double target = to_real(value, "value");
-        const Searcher facade = call_facade(self, alpha, l1_ratio);
-        return wrap_result(take(facade.recognize_constant(target, signal_raised, warn))).release();
+        const Searcher facade = facade_with_overrides(self, alpha, l1_ratio);
+        return wrap_result(search(facade, &Searcher::recognize_constant, target)).release();
     });
 }
 

@@ -5,7 +5,8 @@
 // method converts its arguments (overrides before data), runs one facade
 // request on a copy carrying the per-call alpha / l1_ratio, and wraps the
 // records. The calling thread keeps the interpreter lock for the whole
-// search and polls for signals, so Ctrl-C stops it with KeyboardInterrupt.
+// search and polls for signals, so Ctrl-C stops it with KeyboardInterrupt;
+// the search's report reaches sys.stdout through a ProgressRelay.
 #pragma once
 
 #include <Python.h>

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <string_view>
 #include <vector>
 
 #include "core/expression.hpp"
@@ -173,8 +174,10 @@ private:
         if (!PyUnicode_Check(name))
             refuse(PyExc_TypeError, "SearchResult state: the name in token %zd must be a str, not %s", position_,
                    type_name(name));
-        for (std::size_t id = 0; id < registry_.size(); ++id)
-            if (PyUnicode_CompareWithASCIIString(name, registry_.meta(id).name.c_str()) == 0) return id;
+        Py_ssize_t length = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(name, &length);
+        require(text != nullptr);
+        if (const auto id = registry_.find(std::string_view(text, static_cast<std::size_t>(length)))) return *id;
         refuse(PyExc_ValueError,
                "SearchResult state: token %zd names '%U', which is neither an operator nor a constant", position_,
                name);

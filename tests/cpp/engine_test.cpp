@@ -6,6 +6,7 @@
 #include <tuple>
 #include <utility>
 
+#include "engine/operator_sequence_key.hpp"
 #include "engine/optimizer.hpp"
 #include "engine/pareto_front.hpp"
 #include "engine/retention.hpp"
@@ -60,16 +61,17 @@ TEST_P(SeenSetBatch, BatchesReportExactlyTheKeysNotSeenBefore) {
     }
     batches.push_back(batches[0]);
     SeenSet set;
+    const WorkerPool workers;
     std::set<std::pair<std::uint64_t, std::uint64_t>> model;
     for (const std::vector<FingerprintKey>& keys : batches) {
         std::vector<std::uint8_t> is_new(keys.size(), 2), expected;
         for (const FingerprintKey& key : keys) expected.push_back(model.insert({key.lo, key.hi}).second ? 1 : 0);
-        set.insert_batch(keys, is_new);
+        set.insert_batch(keys, is_new, workers);
         EXPECT_EQ(is_new, expected);
         EXPECT_EQ(set.size(), model.size());
     }
     std::vector<std::uint8_t> one(1);
-    EXPECT_THROW(set.insert_batch(std::vector<FingerprintKey>(2), one), InvariantViolation);
+    EXPECT_THROW(set.insert_batch(std::vector<FingerprintKey>(2), one, workers), InvariantViolation);
 }
 
 INSTANTIATE_THREAD_COUNTS(SeenSetBatch);
@@ -94,9 +96,6 @@ TEST(Retention, StableRankingAndEliteThenOperatorSequenceThenScoreRetention) {
     const std::pair<std::uint64_t, std::size_t> elites[] = {
         {0, 0}, {1, 0}, {2, 1}, {3, 2}, {1000, 800}, {1'000'000'000'000'000, 800'000'000'000'000}};
     for (const auto& [beam_width, count] : elites) EXPECT_EQ(elite_count(beam_width), count) << beam_width;
-    const Expression sum = binary(kPlus, unary(kSin, variable_leaf(0)), parameter_leaf());
-    EXPECT_EQ(operator_sequence_key(variable_leaf(0).tokens), "");
-    EXPECT_EQ(operator_sequence_key(unary(kCos, sum).tokens), "15-8-16");
     std::vector<ScoredCandidate> pairs = {{0, 2.0}, {1, 1.0}, {2, 2.0}, {3, -0.0}, {4, 1.0}, {5, kInf}, {6, 0.0}};
     rank(pairs);
     EXPECT_EQ(indices_of(pairs), (std::vector<std::size_t>{3, 6, 1, 4, 0, 2, 5}));
@@ -127,6 +126,23 @@ TEST(Retention, StableRankingAndEliteThenOperatorSequenceThenScoreRetention) {
     ranked.insert(ranked.end(), {{13, 12.0}, {12, 12.0}});
     EXPECT_EQ(indices_of(retain(ranked, 10, elite_count(10), [&](std::size_t i) { return keys.substr(i, 1); })),
               (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7, 10, 13}));
+}
+
+// A candidate's key built from its operands' keys is the key of its tokens,
+// whichever operands are leaves.
+TEST(OperatorSequenceKey, KeyFromOperandKeysIsTheKeyOfTheComposedTokens) {
+    const Expression v0 = variable_leaf(0), sum = binary(kPlus, unary(kSin, v0), parameter_leaf());
+    EXPECT_EQ(operator_sequence_key(v0.tokens), "");
+    const std::tuple<Expression, std::optional<Expression>, std::size_t, const char*> rows[] = {
+        {v0, {}, kCos, "16"},        {sum, {}, kCos, "15-8-16"},    {v0, v0, kTimes, "9"},
+        {v0, sum, kTimes, "15-8-9"}, {sum, v0, kDivide, "15-8-11"}, {sum, sum, kPlus, "15-8-15-8-8"}};
+    for (const auto& [left, right, op, key] : rows) {
+        const Expression composed = right ? binary(op, left, *right) : unary(op, left);
+        EXPECT_EQ(operator_sequence_key(composed.tokens), key);
+        EXPECT_EQ(operator_sequence_key(operator_sequence_key(left.tokens),
+                                        right ? operator_sequence_key(right->tokens) : "", op),
+                  key);
+    }
 }
 
 // Offers errors[i] for v_0 wrapped in Neg to complexity i + 1.

@@ -14,33 +14,6 @@ namespace {
 
 using Rows = std::vector<std::vector<double>>;
 
-// An operator as a user would register it: a builtin's rule, evaluated in
-// blocks by the default row-by-row `eval_block`.
-class UserOperator final : public Operator {
-public:
-    explicit UserOperator(const Operator& rule) : rule_(rule) {}
-    std::string_view name() const override { return rule_.name(); }
-    unsigned arity() const override { return rule_.arity(); }
-    std::optional<Complex> eval(std::span<const Complex> args) const override { return rule_.eval(args); }
-    std::string to_latex(std::span<const std::string> args) const override { return rule_.to_latex(args); }
-    std::string to_python(std::span<const std::string> args) const override { return rule_.to_python(args); }
-    std::string debug_text() const override { return "user operator"; }
-
-private:
-    const Operator& rule_;
-};
-
-// The builtins and a unary and a binary user operator.
-const OperatorRegistry& operators() {
-    static const OperatorRegistry registry = [] {
-        OperatorRegistry r = with_builtins();
-        for (const std::size_t id : {kSin, kDivide})
-            r.register_operator(std::make_unique<UserOperator>(builtins().op(id)));
-        return r;
-    }();
-    return registry;
-}
-
 // Random well-formed expressions over every token kind, and random numbers of
 // which a share are the special values that reach the operators' edge branches.
 struct RandomSource {
@@ -57,7 +30,7 @@ struct RandomSource {
     bool chance(double p) { return std::bernoulli_distribution(p)(rng); }
     std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
     std::size_t id(std::uint8_t arity) {
-        const auto ids = operators().ids_by_arity(arity);
+        const auto ids = builtins().ids_by_arity(arity);
         return ids[below(ids.size())];
     }
     // An expression of exactly `size` tokens; leaves are Var (columns 0-3),
@@ -68,9 +41,9 @@ struct RandomSource {
         if (size == 1 && kind < 6) return chance(0.5) ? param_leaf(complex()) : parameter_leaf();
         if (size == 1 && kind < 8) return real_leaf(number());
         if (size == 1) return {{kind < 9 ? Token::constant(id(0), complex()) : Token::op(0, id(0))}, "k", 1};
-        if (size == 2 || chance(0.4)) return apply_unary(id(1), tree(size - 1), operators());
+        if (size == 2 || chance(0.4)) return apply_unary(id(1), tree(size - 1), builtins());
         const std::size_t left = 1 + below(size - 2);
-        return apply_binary(id(2), tree(left), tree(size - 1 - left), operators());
+        return apply_binary(id(2), tree(left), tree(size - 1 - left), builtins());
     }
 };
 
@@ -101,17 +74,17 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
             const Expression left = random.tree(1 + random.below(6)), right = random.tree(1 + random.below(6));
             const bool composed = random.chance(0.5);
             const Expression e =
-                composed ? apply_binary(random.id(2), left, right, operators()) : random.tree(1 + random.below(12));
+                composed ? apply_binary(random.id(2), left, right, builtins()) : random.tree(1 + random.below(12));
             std::vector<KnownValues> known;
             if (composed && right.n_params == 0 && right.n_vars <= data.min_row_length) {
                 values.resize(data.rows);
-                BlockEvaluator().evaluate(right.tokens, data, {}, operators(), values);
+                BlockEvaluator().evaluate(right.tokens, data, {}, builtins(), values);
                 known.push_back({left.tokens.size(), e.tokens.size() - 2, values.data()});
             }
             std::vector<Complex> params(random.below(e.n_params + 2));
             for (Complex& p : params) p = random.complex();
             SCOPED_TRACE(testing::Message() << "dataset " << dataset << ": " << e.formula << ", " << params.size());
-            evaluator.evaluate(e.tokens, data, params, operators(), out);
+            evaluator.evaluate(e.tokens, data, params, builtins(), out);
             // A column missing from any row makes the expression absent on every row.
             const bool missing = e.n_vars > data.min_row_length;
             whole_absent += missing && data.rows > 0;
@@ -119,7 +92,7 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
                 std::vector<Complex> x;
                 for (const double v : rows[r]) x.push_back({v, 0.0});
                 stack.clear();
-                const Complex reference = eval_internal(e.tokens, x, params, operators(), stack).value_or(kAbsent);
+                const Complex reference = eval_internal(e.tokens, x, params, builtins(), stack).value_or(kAbsent);
                 // Block evaluation may read a NaN leaf value as absent and vice versa.
                 const bool nan_leaf = is_leaf(e.tokens.back()) && (has_nan(out[r]) || has_nan(reference));
                 if (missing || nan_leaf) {
@@ -133,7 +106,7 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
             if (data.rows == 0) continue;
             const std::size_t first = random.below(data.rows);
             const std::size_t count = 1 + random.below(std::min(BlockEvaluator::kBlockRows, data.rows - first));
-            evaluator.evaluate_block(e.tokens, data, first, count, params, operators(), block.data(), known);
+            evaluator.evaluate_block(e.tokens, data, first, count, params, builtins(), block.data(), known);
             for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], out[first + r])) << first + r;
             known_used += known.size();
         }

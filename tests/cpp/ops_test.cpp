@@ -35,7 +35,6 @@ TEST(Registry, BuiltinsInRegistrationOrderWithTextsArityAndCommutativityAndNoFew
         {"Square", "{a}^2", "(a)**2"},
         {"Cube", "{a}^3", "(a)**3"},
     };
-    ASSERT_EQ(builtins().size(), std::size(rows));
     const std::vector<std::string> args{"a", "b"};
     for (std::size_t id = 0; id < std::size(rows); ++id) {
         SCOPED_TRACE(rows[id][0]);

@@ -1,5 +1,6 @@
 // The worker pool (parallel_for and its worker count) and the progress
 // output that its workers write.
+#include <algorithm>
 #include <atomic>
 #include <regex>
 #include <set>
@@ -16,10 +17,11 @@ namespace {
 class ParallelFor : public ThreadCountTest {};
 
 TEST_P(ParallelFor, EveryIndexIsVisitedOnceAndTheLowestFailingIndexIsRethrownAfterAllLowerIndices) {
-    EXPECT_EQ(worker_count(), GetParam());
+    const WorkerPool pool;
+    EXPECT_EQ(pool.size(), GetParam());
     for (const std::size_t count : {0u, 1u, 7u, 10'000u}) {
         std::vector<std::atomic<int>> visits(count);
-        parallel_for(count, [&](std::size_t i) { visits[i].fetch_add(1, std::memory_order_relaxed); });
+        pool.parallel_for(count, [&](std::size_t i) { visits[i].fetch_add(1, std::memory_order_relaxed); });
         for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(visits[i].load(), 1) << "index " << i << " of " << count;
     }
     // Repeated because which worker fails first varies from run to run.
@@ -29,13 +31,26 @@ TEST_P(ParallelFor, EveryIndexIsVisitedOnceAndTheLowestFailingIndexIsRethrownAft
             visits[i].fetch_add(1, std::memory_order_relaxed);
             if (i >= 300 && i % 100 == 0) throw std::runtime_error(std::to_string(i));
         };
-        EXPECT_THROW_MSG(parallel_for(visits.size(), body), std::runtime_error, "300");
+        EXPECT_THROW_MSG(pool.parallel_for(visits.size(), body), std::runtime_error, "300");
         for (std::size_t i = 0; i <= 300; ++i) ASSERT_EQ(visits[i].load(), 1) << "index " << i;
     }
 }
 
+// A pool keeps the count it was made with: a new setting reaches new pools
+// only, and no loop of the old pool runs on a worker beyond its size.
+TEST_P(ParallelFor, PoolKeepsItsWorkerCountWhenTheSettingChanges) {
+    const WorkerPool pool;
+    setenv("KIV_SR_NUM_THREADS", "8", 1);
+    std::vector<std::size_t> workers(20'000);
+    pool.parallel_for(workers.size(), [&](std::size_t i) { workers[i] = current_worker(); });
+    EXPECT_EQ(pool.size(), GetParam());
+    EXPECT_LT(*std::max_element(workers.begin(), workers.end()), GetParam());
+    EXPECT_EQ(WorkerPool().size(), 8u);
+}
+
 // A check that says go on skips nothing; one that says stop ends the loop.
 TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
+    const WorkerPool pool;
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic<bool> polled_elsewhere{false}, stop{false};
     const CancelCheck check = [&] {
@@ -48,11 +63,11 @@ TEST_P(ParallelFor, CancelCheckIsPolledOnTheCallingThreadOnly) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         ++visits;
     };
-    parallel_for(4 * GetParam() + 4, slow_body, check);
+    pool.parallel_for(4 * GetParam() + 4, slow_body, check);
     EXPECT_EQ(visits, 4 * GetParam() + 4);
     stop = true;
     visits = 0;
-    EXPECT_THROW(parallel_for(4 * GetParam() + 4, slow_body, check), SearchCancelled);
+    EXPECT_THROW(pool.parallel_for(4 * GetParam() + 4, slow_body, check), SearchCancelled);
     // The stop reaches every worker: none starts another index after the
     // caller's poll (at its second index), whatever work was left.
     EXPECT_LE(visits, 2 * GetParam());
@@ -67,7 +82,7 @@ TEST_P(ParallelFor, ExceptionOfAnotherWorkerReachesTheCaller) {
         if (current_worker() != 0) throw std::runtime_error("worker " + std::to_string(current_worker()));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     };
-    EXPECT_THROW_MSG(parallel_for(2000, fail_off_the_calling_thread), std::runtime_error, "worker 1");
+    EXPECT_THROW_MSG(WorkerPool().parallel_for(2000, fail_off_the_calling_thread), std::runtime_error, "worker 1");
 }
 
 TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
@@ -76,10 +91,11 @@ TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
     std::vector<std::vector<std::size_t>> outputs(kCallers, std::vector<std::size_t>(kCount));
     std::vector<std::string> failures(kCallers);
     std::vector<std::thread> callers;
+    const WorkerPool pool;
     for (std::size_t c = 0; c < kCallers; ++c)
         callers.emplace_back([&, c] {
             try {
-                parallel_for(kCount, [&](std::size_t i) {
+                pool.parallel_for(kCount, [&](std::size_t i) {
                     if (c == kFailing && i == 1234) throw std::runtime_error("caller " + std::to_string(c));
                     outputs[c][i] = i * (c + 1);
                 });
@@ -100,17 +116,17 @@ TEST_P(ParallelFor, CallsFromSeveralThreadsAtOnceKeepTheirOwnOutputAndFailure) {
 // percent and no time left at 100 %. level_evaluated ends the line of a level
 // with candidates only; start_level resets the counts.
 TEST_P(ParallelFor, ProgressFromWorkersPrintsOneLineForEachRiseOfThePercentage) {
-    testing::internal::CaptureStdout();
-    Progress progress;
+    ProgressOutput output(ProgressOutput::Destination::Buffer);
+    Progress progress(output);
     progress.start_level(4, 5000);
-    parallel_for(5001, [&](std::size_t) { progress.candidate_started(); });
+    WorkerPool().parallel_for(5001, [&](std::size_t) { progress.candidate_started(); });
     progress.level_evaluated();
     progress.start_level(5, 0);
     progress.candidate_started();
     progress.level_evaluated();
     progress.start_level(6, 3);
     progress.candidate_started();
-    const std::string text = testing::internal::GetCapturedStdout();
+    const std::string text = output.take();
     static const std::regex pattern(
         "\r  \\[KIV\\] L([0-9]+) Progress: \\[((?:█|░)*)\\] ([0-9]+)% "
         "\\(([0-9]+)/([0-9]+)\\) \\| [0-9]+\\.[0-9]s \\(Est: ([0-9]+\\.[0-9])s\\)   ");

@@ -36,7 +36,7 @@ struct Searched {
 
 Searched search(const Problem& p, const SearchConfig& config, const CancelCheck& cancel = {}) {
     testing::internal::CaptureStdout();
-    auto outcome = run_bfs(p.rows, p.targets, config, cancel);
+    auto outcome = run_bfs(p.rows, p.targets, config, {.cancel = cancel});
     return {std::move(outcome), testing::internal::GetCapturedStdout()};
 }
 
@@ -186,6 +186,23 @@ TEST(Search, CancelCheckStopsTheSearch) {
     EXPECT_THROW(search(sample(cubic, 30), config(8, 100), [&] { return ++polls >= 2; }), SearchCancelled);
     testing::internal::GetCapturedStdout();  // left capturing by the exception
     EXPECT_GE(polls, 2);
+}
+
+// A search stopped after any number of polls returns exactly the front of a
+// search that ends at the last level it completed.
+TEST(Search, StoppedSearchReturnsTheFrontOfItsCompletedLevels) {
+    const Problem problem = sample(cubic, 30);
+    for (const int stop_at : {1, 3, 4, 1 << 30}) {
+        int polls = 0;
+        testing::internal::CaptureStdout();
+        const auto outcome = run_bfs_until(problem.rows, problem.targets, config(6, 100),
+                                           {.cancel = [&] { return ++polls >= stop_at; }});
+        testing::internal::GetCapturedStdout();
+        const auto& partial = std::get<PartialFront>(outcome);
+        EXPECT_EQ(partial.stopped, partial.levels_completed < 6) << stop_at;
+        EXPECT_EQ(listed(partial.front), listed(search(problem, config(partial.levels_completed, 100)).results()))
+            << stop_at;
+    }
 }
 
 // Golden outputs: the returned formulas with their errors bit for bit and the

@@ -80,7 +80,7 @@ inline testing::AssertionResult SameBits(std::optional<Complex> actual, std::opt
     return testing::AssertionFailure() << testing::PrintToString(actual) << " vs " << testing::PrintToString(expected);
 }
 
-// Runs once per worker count, set in KIV_SR_NUM_THREADS (read on every call).
+// Runs once per worker count, set in KIV_SR_NUM_THREADS (read when a WorkerPool is made).
 class ThreadCountTest : public testing::TestWithParam<std::size_t> {
 protected:
     void SetUp() override { setenv("KIV_SR_NUM_THREADS", std::to_string(GetParam()).c_str(), 1); }

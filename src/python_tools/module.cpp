@@ -1,0 +1,161 @@
+// The module kiv_sr_tools._native: engine entries that the companion package
+// needs and the public module does not offer. Private: its only callers are
+// the package's own Python functions, which give it a Searcher's settings
+// and turn what it returns into kiv_sr records and exceptions.
+//
+// Results travel as the records' pickle states, so the package rebuilds real
+// kiv_sr.SearchResult objects through the class's own loader.
+#include <Python.h>
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "facade/searcher.hpp"
+#include "python/convert.hpp"
+#include "python/progress_relay.hpp"
+#include "python/py_error.hpp"
+#include "python/py_ref.hpp"
+#include "python/result_state.hpp"
+#include "python/scalar_arguments.hpp"
+
+namespace kiv::python {
+namespace {
+
+// Raised with (kind, message) for a search the engine refused or that found
+// nothing; the package re-raises it as the matching kiv_sr exception.
+PyObject* search_failed = nullptr;
+
+// The stop check of a budgeted search, polled on the calling thread: the
+// deadline, then Ctrl-C. A KeyboardInterrupt is taken as a request to stop
+// with the front found so far; any other exception from a signal handler
+// stays pending and is raised once the search has ended.
+class BudgetStop {
+public:
+    explicit BudgetStop(std::optional<double> seconds) {
+        if (seconds)
+            deadline_ =
+                std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                       std::chrono::duration<double>(*seconds));
+    }
+
+    bool operator()() {
+        if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) return stop_because("time");
+        if (PyErr_CheckSignals() == 0) return false;
+        if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) PyErr_Clear();
+        return stop_because("interrupt");
+    }
+
+    const char* reason() const { return reason_; }
+
+private:
+    bool stop_because(const char* why) {
+        if (!reason_) reason_ = why;
+        return true;
+    }
+
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    const char* reason_ = nullptr;
+};
+
+SearchConfig config_from(PyObject* settings) {
+    PyObject *max_complexity = nullptr, *penalty = nullptr, *beam_width = nullptr, *alpha = nullptr,
+             *l1_ratio = nullptr;
+    require(PyArg_ParseTuple(settings, "OOOOO:settings", &max_complexity, &penalty, &beam_width, &alpha, &l1_ratio));
+    return SearchConfig(to_count(max_complexity, "max_complexity"), to_real(penalty, "complexity_penalty"),
+                        to_count(beam_width, "beam_width"), to_real(alpha, "alpha"), to_real(l1_ratio, "l1_ratio"));
+}
+
+void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 2) == 0); }
+
+[[noreturn]] void raise_search_failed(const SearchError& error) {
+    const char* kind = error.kind() == SearchError::Kind::NoFormulaFound ? "complexity" : "dimension";
+    const PyRef args = require(PyRef::steal(Py_BuildValue("(ss)", kind, error.message().c_str())));
+    PyErr_SetObject(search_failed, args.get());
+    throw PyErrAlreadySet{};
+}
+
+// (states of the front, levels completed, None / "time" / "interrupt").
+PyRef front_until_stopped(PyObject* settings, PyObject* inputs, PyObject* ys, PyObject* max_seconds) {
+    const Searcher facade(config_from(settings));
+    const Matrix rows = convert_to_matrix(inputs);
+    const Vector targets = convert_to_vec(ys);
+    BudgetStop stop(to_optional_real(max_seconds, "max_time"));
+    ProgressRelay relay;
+    const CancelCheck poll = [&] { return !relay.forward() || stop(); };
+    auto outcome = facade.find_candidates_until(rows, targets, SearchHooks{poll, warn, &relay.output(), nullptr});
+    // An exception raised by sys.stdout or by a signal handler other than
+    // Ctrl-C stopped the search; it is the caller's answer.
+    if (PyErr_Occurred()) throw PyErrAlreadySet{};
+    relay.finish();
+    if (const auto* error = std::get_if<SearchError>(&outcome)) raise_search_failed(*error);
+    const PartialFront& partial = std::get<PartialFront>(outcome);
+    const PyRef states = require(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(partial.front.size()))));
+    for (std::size_t i = 0; i < partial.front.size(); ++i)
+        PyList_SET_ITEM(states.get(), static_cast<Py_ssize_t>(i), state_of(partial.front[i]).release());
+    const PyRef reason = partial.stopped && stop.reason() ? require(PyRef::steal(PyUnicode_FromString(stop.reason())))
+                                                          : PyRef::borrow(Py_None);
+    return require(PyRef::steal(
+        Py_BuildValue("(OnO)", states.get(), static_cast<Py_ssize_t>(partial.levels_completed), reason.get())));
+}
+
+// The C++ exceptions of a call as Python errors. Refusals and empty results
+// arrive as SearchFailed; a broken invariant is a bug of ours, reported as such.
+template <class Body>
+PyObject* boundary(Body&& body) noexcept {
+    try {
+        return body().release();
+    } catch (const PyErrAlreadySet&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        PyErr_Format(PyExc_SystemError, "kiv_sr_tools internal error: %s", error.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "kiv_sr_tools internal error");
+    }
+    return nullptr;
+}
+
+PyObject* find_candidates_until(PyObject*, PyObject* args) {
+    return boundary([&] {
+        PyObject *settings = nullptr, *inputs = nullptr, *ys = nullptr, *max_seconds = nullptr;
+        require(PyArg_ParseTuple(args, "OOOO:find_candidates_until", &settings, &inputs, &ys, &max_seconds));
+        return front_until_stopped(settings, inputs, ys, max_seconds);
+    });
+}
+
+PyMethodDef functions[] = {
+    {"find_candidates_until", find_candidates_until, METH_VARARGS,
+     "find_candidates_until(settings, inputs, ys, max_seconds)\n--\n\n"
+     "The front of a search with the five Searcher settings, stopped at the time budget or by Ctrl-C: "
+     "(states, levels completed, None or the reason it stopped)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "kiv_sr_tools._native",
+    .m_doc = "Engine entries of the kiv_sr_tools package; private.",
+    .m_size = -1,
+    .m_methods = functions,
+};
+
+}  // namespace
+}  // namespace kiv::python
+
+PyMODINIT_FUNC PyInit__native() {
+    using namespace kiv::python;
+    return boundary([] {
+        PyRef module = require(PyRef::steal(PyModule_Create(&module_def)));
+        if (!search_failed)
+            search_failed =
+                require(PyRef::steal(PyErr_NewException("kiv_sr_tools._native.SearchFailed", nullptr, nullptr)))
+                    .release();
+        require(PyModule_AddObjectRef(module.get(), "SearchFailed", search_failed) == 0);
+        return module;
+    });
+}
