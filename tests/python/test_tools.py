@@ -165,6 +165,12 @@ def test_regressor_on_a_dataframe(energy):
     np.testing.assert_array_equal(pickle.loads(pickle.dumps(model)).predict(frame), model.predict(frame))
 
 
+@pytest.mark.parametrize("verbose", [True, False])
+def test_verbose_shows_the_progress(capfd, energy, verbose):
+    kiv_sr_tools.KivRegressor(max_complexity=2, beam_width=10, verbose=verbose).fit(*energy)
+    assert ("[KIV-SR] Started" in capfd.readouterr().out) == verbose
+
+
 def test_regressor_in_model_selection(energy):
     model_selection = pytest.importorskip("sklearn.model_selection")
     from sklearn.pipeline import make_pipeline
