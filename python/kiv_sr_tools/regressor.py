@@ -14,6 +14,7 @@ from kiv_sr import Searcher, SearchResult
 
 from ._names import variable_names, with_names
 from .search import find_candidates
+from .sympy_expression import to_sympy
 
 
 class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
@@ -88,8 +89,6 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
 
 def _sympy_or_none(result: SearchResult, names: List[str]) -> Any:
     try:
-        from .sympy_expression import to_sympy
-
         return to_sympy(result, names)
     except ImportError:
         return None
