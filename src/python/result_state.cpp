@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/expression.hpp"

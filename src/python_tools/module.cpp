@@ -45,7 +45,12 @@ public:
 
     bool operator()() {
         if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) return stop_because("time");
-        if (PyErr_CheckSignals() == 0) return false;
+        return PyErr_CheckSignals() != 0 && after_exception();
+    }
+
+    // Stops for the pending exception, which Ctrl-C (raised by a signal
+    // handler, or inside sys.stdout.write) resolves into the front so far.
+    bool after_exception() {
         if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) PyErr_Clear();
         return stop_because("interrupt");
     }
@@ -86,7 +91,7 @@ PyRef front_until_stopped(PyObject* settings, PyObject* inputs, PyObject* ys, Py
     const Vector targets = convert_to_vec(ys);
     BudgetStop stop(to_optional_real(max_seconds, "max_time"));
     ProgressRelay relay;
-    const CancelCheck poll = [&] { return !relay.forward() || stop(); };
+    const CancelCheck poll = [&] { return relay.forward() ? stop() : stop.after_exception(); };
     auto outcome = facade.find_candidates_until(rows, targets, SearchHooks{poll, warn, &relay.output(), nullptr});
     // An exception raised by sys.stdout or by a signal handler other than
     // Ctrl-C stopped the search; it is the caller's answer.

@@ -1,10 +1,13 @@
 """kiv_sr_tools: every representation of a found formula takes the engine's values;
 the estimator passes scikit-learn's checks; missing extras are named."""
 
+import os
 import pickle
 import re
+import signal
 import subprocess
 import sys
+import threading
 
 import numpy as np
 import pytest
@@ -12,6 +15,7 @@ import pytest
 import kiv_sr
 import kiv_sr_tools
 from kiv_sr_tools import plot_front, to_function, to_source, to_sympy
+from kiv_sr_tools.search import find_candidates
 
 # name: (law, columns, the data range); every member of the front its search finds is checked.
 LAWS = {
@@ -118,7 +122,8 @@ class StateOf:
     (lambda: to_sympy(StateOf(1, 0.0, [("var", 2)]), ["a"]), ValueError, "reads 3 columns but 1 names"),
     (lambda: to_source(StateOf(1, 0.0, [("var", 0)]), ["a b"]), ValueError, "'a b' is not a Python identifier"),
     (lambda: to_function(StateOf(1, 0.0, [("var", 0)]))(np.zeros((2, 2, 2))), ValueError, "not 3-D"),
-    (lambda: kiv_sr_tools.KivRegressor(max_time=1.0).fit([[1.0]], [1.0]), NotImplementedError, "time budgets"),
+    (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0], max_time=0), ValueError, "max_time must be a positive"),
+    (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0, 2.0]), kiv_sr.KivDimensionError, "non-empty and equal"),
 ])
 def test_refusals(call, error, message):
     with pytest.raises(error, match=re.escape(message)):
@@ -196,3 +201,20 @@ def test_plot_front(formulas):
     assert ax.get_yscale() == "log" and list(ax.lines[0].get_xdata()) == [r.complexity for r in front]
     assert [text.get_text() for text in ax.texts] == [r.formula.replace("v_{0}", "a") for r in front]
     assert min(r.error for r in front) == 0 and min(ax.lines[0].get_ydata()) > 0
+
+
+@pytest.mark.parametrize("stop, message", [
+    (lambda X, y: find_candidates(kiv_sr.Searcher(9, 0.1, 300), X, y, max_time=0.4), "at its time budget of 0.4 s"),
+    (lambda X, y: kiv_sr_tools.KivRegressor(9, beam_width=300, max_time=0.4, verbose=False).fit(X, y).front_,
+     "at its time budget of 0.4 s"),
+    (lambda X, y: [threading.Timer(0.4, os.kill, (os.getpid(), signal.SIGINT)).start(),
+                   find_candidates(kiv_sr.Searcher(9, 0.1, 300), X, y)][1], "by Ctrl-C"),
+])
+def test_a_stopped_search_returns_the_front_of_its_completed_levels(stop, message):
+    X = np.linspace(0.5, 3.0, 40).reshape(-1, 1)
+    y = np.sin(X[:, 0]) * X[:, 0] ** 2 + 0.3
+    with pytest.warns(RuntimeWarning, match=re.escape(message) + r" after completing level (\d) of 9") as warned:
+        front = stop(X, y)
+    levels = int(re.search(r"level (\d)", str(warned[0].message)).group(1))
+    complete = kiv_sr.Searcher(levels, 0.1, 300).find_candidates(X, y)
+    assert [(r.formula, r.error) for r in front] == [(r.formula, r.error) for r in complete]
