@@ -2,9 +2,9 @@
 // block evaluation reads. Built once per search and shared read-only.
 //
 // Rows may be ragged. Block evaluation treats an expression that reads a
-// column missing from any row as absent on every row; for the error and the
-// constant fit that is exact, since one absent row already makes the error
-// infinite whatever the other rows hold.
+// column missing from any row as absent on every row; for the error and
+// constant refinement that is exact, since one absent row already makes the
+// error infinite whatever the other rows hold.
 #pragma once
 
 #include <cstddef>

@@ -24,7 +24,7 @@ BeamEntry BeamEntry::make(Expression expression, const OperatorRegistry& registr
     std::vector<Complex> values;
     if (expression.n_params == 0 && reads_complete_columns_only(expression, data)) {
         values.resize(data.rows);
-        BlockEvaluator().evaluate(expression.tokens, data, {}, registry, values);
+        BlockEvaluator().evaluate(PreparedExpression(expression.tokens, data, registry), {}, values);
     }
     return {std::move(expression), samples, defined, std::move(key), std::move(values)};
 }

@@ -1,15 +1,18 @@
 #include "engine/bfs.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <span>
 
 #include "core/dataset.hpp"
 #include "engine/beam.hpp"
+#include "engine/constant_refiner.hpp"
 #include "engine/expansion.hpp"
-#include "engine/optimizer.hpp"
+#include "engine/finalize_result.hpp"
 #include "engine/parallel.hpp"
 #include "engine/pareto_front.hpp"
 #include "engine/progress.hpp"
@@ -21,7 +24,7 @@
 namespace kiv {
 namespace {
 
-constexpr std::size_t kSearchIterations = 10;
+constexpr std::size_t kCandidateRefinementIterations = 10;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // "<setting> must be <range>; got <value>." for a setting that would make
@@ -56,14 +59,18 @@ std::optional<SearchError> check_input(const std::vector<std::vector<double>>& r
 struct Evaluation {
     double error = kInfinity;
     double score = 0.0;
-    bool refined = false;  // its fitted constants are in the level's parameter pool
+    // Its refined constants, in the level's pool, when they did strictly
+    // better than its operands' constants; else empty.
+    std::span<const double> refined;
 };
 
 // Per-worker scratch for candidate evaluation, reused across candidates.
 struct Workspace {
     std::vector<Token> tokens;
     std::vector<KnownValues> known;
-    ConstantFitter fitter;
+    PreparedExpression expression;
+    BlockEvaluator evaluator;
+    ConstantRefiner refiner;
 };
 
 class Search {
@@ -77,9 +84,11 @@ public:
           data_(Dataset::from_rows(rows)),
           targets_(targets),
           error_scale_(error_scale(targets)),
+          penalty_{config.alpha, config.l1_ratio},
           progress_(hooks.progress_output()),
           expander_(*registry_, seen_, workers_),
-          workspaces_(workers_.size(), Workspace{{}, {}, ConstantFitter(error_scale_)}) {}
+          workspaces_(workers_.size(),
+                      Workspace{{}, {}, {}, {}, ConstantRefiner(kCandidateRefinementIterations, error_scale_)}) {}
 
     Outcome<std::vector<SearchResult>> run() {
         run_levels();
@@ -121,19 +130,17 @@ private:
     // Level 1: the free constant, then one variable per input column. Not
     // refined, scored or cut; a variable stays even when its error is infinite.
     void seed_level_one() {
+        std::vector<Expression> leaves{parameter_leaf()};
+        for (std::size_t column = 0; column < data_.columns.size(); ++column)
+            leaves.push_back(variable_leaf(static_cast<std::uint8_t>(column)));
         std::vector<BeamEntry> entries;
-        const Expression constant = parameter_leaf();
-        if (is_new(constant)) {
-            score_and_update(constant, data_, targets_, front_, *registry_, config_.alpha, config_.l1_ratio);
-            entries.push_back(BeamEntry::make(constant, *registry_, data_));
-        }
-        for (std::size_t column = 0; column < data_.columns.size(); ++column) {
-            const Expression variable = variable_leaf(static_cast<std::uint8_t>(column));
-            if (!is_new(variable)) continue;
-            const double error =
-                compute_raw_error(config_.alpha, config_.l1_ratio, variable, data_, targets_, *registry_);
-            if (std::isfinite(error)) update_pareto(error, front_, variable);
-            entries.push_back(BeamEntry::make(variable, *registry_, data_));
+        Workspace& ws = workspaces_.front();  // no worker runs yet
+        for (const Expression& leaf : leaves) {
+            if (!is_new(leaf)) continue;
+            ws.expression.prepare(leaf.tokens, data_, *registry_);
+            const double error = compute_raw_error({ws.expression, targets_, penalty_}, ws.evaluator);
+            if (std::isfinite(error)) front_.update(error, leaf);
+            entries.push_back(BeamEntry::make(leaf, *registry_, data_));
         }
         beam_.add_level({});
         beam_.add_level(std::move(entries));
@@ -165,24 +172,25 @@ private:
         if (stats_)
             stats_->push_back({level, expander_.generated(), candidates.size(), count_scored(evaluations),
                                beam_.bucket(level).size(), std::chrono::duration<double>(elapsed).count()});
-        params_.clear();
-        params_.shrink_to_fit();
+        refined_pool_.clear();
+        refined_pool_.shrink_to_fit();
     }
 
+    // Candidate i may keep its refined constants in its own slot of the
+    // level's pool, so workers never write the same slot.
     std::vector<Evaluation> evaluate(std::size_t level, const std::vector<Recipe>& candidates) {
-        param_offsets_.resize(candidates.size() + 1);
-        param_offsets_[0] = 0;
+        std::vector<std::size_t> slot_start(candidates.size() + 1, 0);
         for (std::size_t i = 0; i < candidates.size(); ++i)
-            param_offsets_[i + 1] = param_offsets_[i] + n_params(level, candidates[i]);
-        params_.assign(param_offsets_.back(), 0.0);
+            slot_start[i + 1] = slot_start[i] + n_params(level, candidates[i]);
+        refined_pool_.assign(slot_start.back(), 0.0);
         std::vector<Evaluation> evaluations(candidates.size());
         workers_.parallel_for(
             candidates.size(),
             [&](std::size_t i) {
                 progress_.candidate_started();
                 check_index(current_worker(), workspaces_.size(), "src/engine/bfs");
-                evaluations[i] = evaluate_one(level, candidates[i], params_.data() + param_offsets_[i],
-                                              workspaces_[current_worker()]);
+                const std::span<double> slot(refined_pool_.data() + slot_start[i], slot_start[i + 1] - slot_start[i]);
+                evaluations[i] = evaluate_one(level, candidates[i], slot, workspaces_[current_worker()]);
             },
             cancel_);
         return evaluations;
@@ -193,29 +201,30 @@ private:
         return beam_.left(recipe).expression.n_params + (right ? right->expression.n_params : 0);
     }
 
-    // Error with the operands' constants, then the fitted constants if they
-    // do strictly better; the score inflates the error by complexity.
+    // Error with the operands' constants, then the refined constants if they
+    // do strictly better, kept in `slot`; the score inflates the error by
+    // complexity.
     //
     // For the expressions the search builds (an operator at the root, no Real
-    // tokens, constants on the real axis) the fit's error at the starting
-    // constants is exactly the raw error, so it is not computed twice.
-    Evaluation evaluate_one(std::size_t level, const Recipe& recipe, double* params, Workspace& ws) const {
+    // tokens, constants on the real axis) the refinement's starting error is
+    // exactly the raw error, so it is not computed twice.
+    Evaluation evaluate_one(std::size_t level, const Recipe& recipe, std::span<double> slot, Workspace& ws) const {
         beam_.write_tokens(recipe, level, ws.tokens);
         beam_.known_operands(recipe, level, ws.known);
+        ws.expression.prepare(ws.tokens, data_, *registry_, ws.known);
+        const Objective objective{ws.expression, targets_, penalty_};
         Evaluation result;
         double error = 0.0;
-        if (config_.optimize_constants && has_param(ws.tokens)) {
-            const double fitted = ws.fitter.refine(ws.tokens, data_, targets_, *registry_, kSearchIterations,
-                                                   config_.alpha, config_.l1_ratio, &error, ws.known);
-            if (fitted < error) {
-                error = fitted;
-                result.refined = true;
-                for (const Token& token : ws.tokens)
-                    if (token.kind == TokenKind::Param) *params++ = token.value.re;
+        if (config_.optimize_constants && !ws.expression.param_positions().empty()) {
+            const Refinement refined = ws.refiner.refine(objective, ws.evaluator);
+            error = refined.starting_error;
+            if (refined.error < error) {
+                error = refined.error;
+                std::copy(refined.constants.begin(), refined.constants.end(), slot.begin());
+                result.refined = slot;
             }
         } else {
-            error = compute_raw_error(config_.alpha, config_.l1_ratio, ws.tokens, data_, targets_, *registry_,
-                                      ws.fitter.evaluator(), ws.known);
+            error = compute_raw_error(objective, ws.evaluator);
         }
         if (!std::isfinite(error)) return Evaluation{};
         result.error = error;
@@ -244,12 +253,6 @@ private:
         return count;
     }
 
-    static bool has_param(const std::vector<Token>& tokens) {
-        for (const Token& token : tokens)
-            if (token.kind == TokenKind::Param) return true;
-        return false;
-    }
-
     // The front sees each candidate's score divided back by its complexity
     // factor; a quotient that is not finite (a zero or infinite factor) is
     // not offered, so the front holds finite errors only.
@@ -276,11 +279,7 @@ private:
 
     Expression materialize(std::size_t level, const std::vector<Recipe>& candidates,
                            const std::vector<Evaluation>& evaluations, std::size_t i) const {
-        const std::span<const double> fitted =
-            evaluations[i].refined
-                ? std::span<const double>(params_.data() + param_offsets_[i], param_offsets_[i + 1] - param_offsets_[i])
-                : std::span<const double>();
-        return beam_.materialize(candidates[i], level, *registry_, fitted);
+        return beam_.materialize(candidates[i], level, *registry_, evaluations[i].refined);
     }
 
     const SearchConfig& config_;
@@ -290,6 +289,7 @@ private:
     Dataset data_;
     const std::vector<double>& targets_;
     const double error_scale_;
+    const Penalty penalty_;
     SeenSet seen_;
     ParetoFront front_;
     Beam beam_;
@@ -300,10 +300,9 @@ private:
     std::vector<Workspace> workspaces_;
     // The front holds every candidate of levels 1 to this one.
     std::size_t levels_on_front_ = 1;
-    // Fitted constants of the current level's refined candidates, candidate i
-    // at [param_offsets_[i], param_offsets_[i + 1]).
-    std::vector<double> params_;
-    std::vector<std::size_t> param_offsets_;
+    // The refined constants of the current level's candidates, which their
+    // evaluations point into.
+    std::vector<double> refined_pool_;
 };
 
 // The refusal of data or settings no search can run with; accepted data get

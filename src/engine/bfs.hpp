@@ -4,7 +4,7 @@
 // applies every one-argument operator to level c-1 and every two-argument
 // operator to pairs of lower levels whose sizes add up to c-1. Candidates
 // whose fingerprint was seen before are dropped before any evaluation on
-// data; the rest are evaluated in parallel, their constants fitted, scored,
+// data; the rest are evaluated in parallel, their constants refined, scored,
 // offered to the Pareto front and cut to the beam width. Progress goes to
 // the caller's ProgressOutput.
 //

@@ -9,14 +9,8 @@
 #include <cstddef>
 #include <map>
 #include <mutex>
-#include <span>
-#include <vector>
 
-#include "config.hpp"
-#include "core/dataset.hpp"
 #include "core/expression.hpp"
-#include "result.hpp"
-#include "search_error.hpp"
 
 namespace kiv {
 
@@ -27,7 +21,7 @@ public:
         Expression expression;
     };
 
-    // True when update_pareto(error, expression of this complexity) would store.
+    // True when update(error, an expression of this complexity) would store.
     bool would_accept(std::size_t complexity, double error) const;
 
     // Stores (error, copy of expression) when it would accept it.
@@ -44,19 +38,5 @@ private:
     mutable std::mutex mutex_;
     std::map<std::size_t, Entry> entries_;
 };
-
-void update_pareto(double error, ParetoFront& front, const Expression& expression);
-
-// Offers the expression's raw error to the front if it is finite.
-void score_and_update(const Expression& expression, const Dataset& data, std::span<const double> targets,
-                      ParetoFront& front, const OperatorRegistry& registry, double alpha, double l1_ratio);
-
-bool check_early_exit(double threshold, const ParetoFront& front, bool exhaustive);
-
-// The strict Pareto front in descending complexity (lowest error first), each
-// entry refined once more with 30 iterations; NoFormulaFound if the front is empty.
-Outcome<std::vector<SearchResult>> finalize_result(const ParetoFront& front, const RegistryHandle& registry,
-                                                   const SearchConfig& config, const Dataset& data,
-                                                   std::span<const double> targets);
 
 }  // namespace kiv

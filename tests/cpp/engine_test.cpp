@@ -6,8 +6,9 @@
 #include <tuple>
 #include <utility>
 
+#include "engine/constant_refiner.hpp"
+#include "engine/finalize_result.hpp"
 #include "engine/operator_sequence_key.hpp"
-#include "engine/optimizer.hpp"
 #include "engine/pareto_front.hpp"
 #include "engine/retention.hpp"
 #include "engine/scoring.hpp"
@@ -20,8 +21,16 @@ namespace {
 
 using Rows = std::vector<std::vector<double>>;
 
+double raw_error(const Expression& expression, const Rows& rows, const std::vector<double>& targets, double alpha) {
+    const Dataset data = Dataset::from_rows(rows);
+    BlockEvaluator evaluator;
+    return compute_raw_error({PreparedExpression(expression.tokens, data, builtins()), targets, {alpha, 0.5}},
+                             evaluator);
+}
+
 // The mean squared error plus the penalty of the Real values and Param real
 // parts (not of Const values); infinite where a row has no acceptable value.
+// Refinement measures the same error.
 TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableValue) {
     const Expression v0 = variable_leaf(0), constants = binary(kPlus, binary(kTimes, param_leaf({-2.0, 7.0}), v0),
                                                                binary(kTimes, const_leaf(kPi), real_leaf(0.5)));
@@ -32,13 +41,19 @@ TEST(RawError, MeanSquaredErrorPlusPenaltyOrInfinityWhereAnyRowHasNoAcceptableVa
         {"infinite leaf", v0, {{1.0}, {kInf}}, {1.0, 0.0}, 0.0, kInf},
         {"NaN leaf", v0, {{1.0}, {kNaN}}, {1.0, 0.0}, 0.0, kInf},
         {"ragged rows, column on every row", v0, ragged, {1.0, 3.0, 5.0}, 0.0, 0.0},
-        {"ragged rows, column missing from one", binary(kPlus, v0, variable_leaf(1)), ragged, {1, 3, 5}, 0.0, kInf},
-        {"more targets: all of them divide", v0, {{1.0}, {2.0}}, {0.0, 0.0, 9.0, 9.0}, 0.0, 5.0 / 4.0}};
+        {"ragged rows, column missing from one", binary(kPlus, v0, variable_leaf(1)), ragged, {1, 3, 5}, 0.0, kInf}};
     for (const auto& [name, expression, data, targets, alpha, expected] : rows)
-        EXPECT_EQ(compute_raw_error(alpha, 0.5, expression, Dataset::from_rows(data), targets, builtins()), expected)
-            << name;
-    EXPECT_EQ(elastic_net_penalty(2.0, 1.0, 3.0, 9.0), 6.0);
-    EXPECT_EQ(elastic_net_penalty(2.0, 0.0, 3.0, 9.0), 9.0);
+        EXPECT_EQ(raw_error(expression, data, targets, alpha), expected) << name;
+    for (const std::vector<double>& targets : {std::vector<double>{0, 0, 9}, {0}})
+        EXPECT_THROW(raw_error(v0, {{1.0}, {2.0}}, targets, 0.0), InvariantViolation);
+    Expression on_axis = constants;
+    on_axis.tokens[0].value = {-3.0, 0.0};
+    const std::vector<double> targets{0.5, -1.0};
+    EXPECT_EQ(compute_error_with_params(constants, std::vector{-3.0}, Dataset::from_rows({{1.0}, {2.0}}), targets,
+                                        builtins(), {0.8, 0.5}),
+              raw_error(on_axis, {{1.0}, {2.0}}, targets, 0.8));
+    EXPECT_EQ((Penalty{2.0, 1.0}.of(3.0, 9.0)), 6.0);
+    EXPECT_EQ((Penalty{2.0, 0.0}.of(3.0, 9.0)), 9.0);
 }
 
 class SeenSetBatch : public ThreadCountTest {};
@@ -149,7 +164,7 @@ TEST(OperatorSequenceKey, KeyFromOperandKeysIsTheKeyOfTheComposedTokens) {
 std::unique_ptr<ParetoFront> front_of(const std::vector<double>& errors) {
     auto front = std::make_unique<ParetoFront>();
     Expression e = variable_leaf(0);
-    for (const double error : errors) update_pareto(error, *front, std::exchange(e, unary(kNeg, e)));
+    for (const double error : errors) front->update(error, std::exchange(e, unary(kNeg, e)));
     return front;
 }
 
@@ -162,15 +177,15 @@ TEST(ParetoFront, StrictlySmallerNonNaNErrorsReplaceEntriesAndEarlyExitNeedsOneA
     for (const auto& [first, second, replaced] : rows) {
         const auto front = front_of({first});
         EXPECT_EQ(front->would_accept(1, second), replaced) << first << " then " << second;
-        update_pareto(second, *front, variable_leaf(1));
+        front->update(second, variable_leaf(1));
         ASSERT_EQ(front->entries().size(), 1u);
         EXPECT_EQ(front->entries().at(1).expression.formula, replaced ? "v_{1}" : "v_{0}") << first << ", " << second;
     }
     const std::pair<std::vector<double>, bool> early[] = {
         {{0.5, 0.7, 1e-12}, true}, {{}, false}, {{0.5, 1e-10}, true}, {{0.5, 2e-10}, false}};
     for (const auto& [errors, expected] : early) {
-        EXPECT_EQ(check_early_exit(1e-10, *front_of(errors), false), expected) << testing::PrintToString(errors);
-        EXPECT_FALSE(check_early_exit(1e-10, *front_of(errors), true));
+        EXPECT_EQ(front_of(errors)->check_early_exit(1e-10, false), expected) << testing::PrintToString(errors);
+        EXPECT_FALSE(front_of(errors)->check_early_exit(1e-10, true));
     }
 }
 
@@ -191,7 +206,7 @@ Results finalized(const ParetoFront& front, const Rows& rows, std::vector<double
 }
 
 // The strict front in descending complexity, each entry with Param refined
-// and replaced even when its error grows, unless the fit ran off to -inf.
+// and replaced even when its error grows, unless the refinement ran off to -inf.
 TEST(Finalize, StrictFrontInDescendingComplexityEachEntryRefined) {
     const Complex var{0, 0};  // the value field of a Var token
     EXPECT_EQ(finalized(*front_of({2.0, 2.0, 0.5, 0.7, 0.1}), {{1.0}}, {1.0}),
@@ -200,23 +215,23 @@ TEST(Finalize, StrictFrontInDescendingComplexityEachEntryRefined) {
     EXPECT_EQ(std::get<SearchError>(none).message(), "No formula found up to complexity 10");
     const Expression scaled = binary(kTimes, parameter_leaf(), variable_leaf(0));
     const Rows rows{{1.0}, {2.0}, {3.0}};
-    const auto [refined, error] =
-        refine_constants(scaled, Dataset::from_rows(rows), std::vector<double>{2, 4.1, 5.9}, builtins(), 30, 0.0, 0.5);
+    const auto [refined, error] = refine_constants(scaled, Dataset::from_rows(rows), std::vector<double>{2, 4.1, 5.9},
+                                                   builtins(), 30, {0.0, 0.5});
     ParetoFront front;
-    update_pareto(0.0, front, scaled);  // lower than any error the fit can reach
+    front.update(0.0, scaled);  // lower than any error refinement can reach
     EXPECT_EQ(finalized(front, rows, {2, 4.1, 5.9}), (Results{{"Times(C, v_{0})", error, refined.tokens[0].value}}));
     EXPECT_EQ(finalized(front, rows, {2, 4.1, 5.9}, false), (Results{{"Times(C, v_{0})", 0.0, {0.1, 0}}}));
     // Times(C, v_0) refines to an infinite error on a row whose v_0 is 1e300, so v_0 alone is kept.
-    update_pareto(1.0, front, variable_leaf(0));
+    front.update(1.0, variable_leaf(0));
     EXPECT_EQ(finalized(front, {{1.0}, {1e300}}, {1.0, 1.0}), (Results{{"v_{0}", 1.0, var}}));
     // With a hugely negative alpha the penalty of C falls without bound as C grows.
     ASSERT_EQ(refine_constants(parameter_leaf(), Dataset::from_rows({{0.0}}), std::vector<double>{2.0}, builtins(), 30,
-                               -1e308, 0.5)
+                               {-1e308, 0.5})
                   .second,
               -kInf)
-        << "the fit must run off for this test to mean anything";
+        << "the refinement must run off for this test to mean anything";
     ParetoFront runaway;
-    update_pareto(-1.0, runaway, parameter_leaf());
+    runaway.update(-1.0, parameter_leaf());
     EXPECT_EQ(finalized(runaway, {{0.0}}, {2.0}, true, -1e308), (Results{{"C", -1.0, {0.1, 0}}}));
 }
 

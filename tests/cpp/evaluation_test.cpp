@@ -1,11 +1,11 @@
 // Batched evaluation against row-by-row evaluation on random expressions and
-// data, and the checks of its arguments. (Golden searches pin constant fitting.)
+// data, and the checks of its arguments. (Golden searches pin constant refinement.)
 #include <algorithm>
 #include <array>
 #include <random>
 
 #include "core/block_evaluator.hpp"
-#include "engine/optimizer.hpp"
+#include "engine/constant_refiner.hpp"
 #include "invariant.hpp"
 #include "test_util.hpp"
 
@@ -51,14 +51,15 @@ bool is_leaf(const Token& t) { return t.kind != TokenKind::Op || t.arity == 0; }
 bool has_nan(Complex z) { return std::isnan(z.re) || std::isnan(z.im); }
 
 // Block evaluation gives the bits of the row-by-row reference, over all rows
-// and in a block at an offset with known operands.
-TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlocks) {
+// and in a block at an offset with known operands; there the tape's shortcuts
+// (other Param values, then one Param replaced) give what evaluating anew gives.
+TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsInBlocksAndFromTheTape) {
     RandomSource random{std::mt19937_64(0x6b69765f7372), 0.25};
     BlockEvaluator evaluator;
     const std::size_t row_counts[] = {0, 1, 5, 63, 64, 65, 127, 128, 129, 200};
     std::size_t present = 0, absent = 0, whole_absent = 0, known_used = 0;
     std::vector<Complex> values;  // of a known operand
-    std::array<Complex, BlockEvaluator::kBlockRows> block{};
+    std::array<Complex, BlockEvaluator::kBlockRows> block{}, anew{};
     for (int dataset = 0; dataset < 40; ++dataset) {
         // Three columns, read as up to four; rows ragged from 1 to 4 values every third time.
         Rows rows(row_counts[dataset % std::size(row_counts)]);
@@ -78,13 +79,14 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
             std::vector<KnownValues> known;
             if (composed && right.n_params == 0 && right.n_vars <= data.min_row_length) {
                 values.resize(data.rows);
-                BlockEvaluator().evaluate(right.tokens, data, {}, builtins(), values);
+                BlockEvaluator().evaluate(PreparedExpression(right.tokens, data, builtins()), {}, values);
                 known.push_back({left.tokens.size(), e.tokens.size() - 2, values.data()});
             }
             std::vector<Complex> params(random.below(e.n_params + 2));
             for (Complex& p : params) p = random.complex();
             SCOPED_TRACE(testing::Message() << "dataset " << dataset << ": " << e.formula << ", " << params.size());
-            evaluator.evaluate(e.tokens, data, params, builtins(), out);
+            const PreparedExpression whole(e.tokens, data, builtins()), with_known(e.tokens, data, builtins(), known);
+            evaluator.evaluate(whole, params, out);
             // A column missing from any row makes the expression absent on every row.
             const bool missing = e.n_vars > data.min_row_length;
             whole_absent += missing && data.rows > 0;
@@ -106,9 +108,22 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
             if (data.rows == 0) continue;
             const std::size_t first = random.below(data.rows);
             const std::size_t count = 1 + random.below(std::min(BlockEvaluator::kBlockRows, data.rows - first));
-            evaluator.evaluate_block(e.tokens, data, first, count, params, builtins(), block.data(), known);
+            evaluator.evaluate_block(with_known, first, count, params, block.data());
             for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], out[first + r])) << first + r;
             known_used += known.size();
+            std::vector<Complex> others(params.size());
+            for (Complex& p : others) p = random.complex();
+            evaluator.reevaluate_params(with_known, first, count, others, block.data());
+            BlockEvaluator().evaluate_block(with_known, first, count, others, anew.data());
+            for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], anew[r])) << first + r;
+            if (e.n_params == 0) continue;
+            const std::size_t position = with_known.param_positions()[random.below(e.n_params)];
+            std::vector<Token> replaced = e.tokens;
+            replaced[position] = Token::constant(0, random.complex());
+            evaluator.evaluate_with_leaf(with_known, first, count, position, replaced[position].value, block.data());
+            BlockEvaluator().evaluate_block(PreparedExpression(replaced, data, builtins(), known), first, count, others,
+                                            anew.data());
+            for (std::size_t r = 0; r < count; ++r) ASSERT_TRUE(SameBits(block[r], anew[r])) << first + r;
         }
     }
     // The random cases must reach both outcomes, the ragged rule and known operands.
@@ -119,15 +134,23 @@ TEST(Evaluation, RandomExpressionsMatchTheRowByRowReferenceOverAllRowsAndInBlock
 TEST(Evaluation, MalformedTokensRowsOutsideTheDataAndTargetsOfAnotherLengthAreInvariantViolations) {
     const Dataset data = Dataset::from_rows(Rows(100, {1.0, 2.0}));
     std::vector<Complex> out(100);
-    const std::vector<Token> v0{Token::var(0)};
-    for (const auto& tokens : {std::vector<Token>{Token::var(0), Token::var(1)}, {Token::var(0), Token::op(2, kPlus)}})
-        EXPECT_THROW(BlockEvaluator().evaluate(tokens, data, {}, builtins(), out), InvariantViolation);
-    EXPECT_THROW(BlockEvaluator().evaluate(v0, data, {}, builtins(), std::span(out).first(99)), InvariantViolation);
+    const Expression sum = binary(kPlus, parameter_leaf(), variable_leaf(0));
+    const std::vector<std::pair<std::vector<Token>, std::vector<KnownValues>>> refused{
+        {{Token::var(0), Token::var(1)}, {}},
+        {{Token::var(0), Token::op(2, kPlus)}, {}},
+        {sum.tokens, {{0, 0, out.data()}}},                       // a Param's values
+        {sum.tokens, {{1, 3, out.data()}}},                       // past the last token
+        {sum.tokens, {{1, 1, out.data()}, {0, 0, out.data()}}}};  // out of order
+    for (const auto& [tokens, known] : refused)
+        EXPECT_THROW(PreparedExpression(tokens, data, builtins(), known), InvariantViolation);
+    const PreparedExpression v0(variable_leaf(0).tokens, data, builtins());
+    BlockEvaluator evaluator;
+    EXPECT_THROW(evaluator.evaluate(v0, {}, std::span(out).first(99)), InvariantViolation);
+    EXPECT_THROW(evaluator.recorded(v0, 0, 1, out.data()), InvariantViolation);  // before any evaluation
     for (const auto& [first, count] : {std::pair{0, 65}, {50, 51}, {101, 0}})
-        EXPECT_THROW(BlockEvaluator().evaluate_block(v0, data, first, count, {}, builtins(), out.data()),
-                     InvariantViolation);
-    EXPECT_NO_THROW(BlockEvaluator().evaluate_block(v0, data, 36, 64, {}, builtins(), out.data()));  // last rows
-    EXPECT_THROW(refine_constants(parameter_leaf(), data, std::vector<double>(99), builtins(), 10, 0, 0.5),
+        EXPECT_THROW(evaluator.evaluate_block(v0, first, count, {}, out.data()), InvariantViolation);
+    EXPECT_NO_THROW(evaluator.evaluate_block(v0, 36, 64, {}, out.data()));  // last rows
+    EXPECT_THROW(refine_constants(parameter_leaf(), data, std::vector<double>(99), builtins(), 10, {0, 0.5}),
                  InvariantViolation);
 }
 

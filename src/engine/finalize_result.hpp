@@ -1,0 +1,24 @@
+// finalize_result: the search's answer from its Pareto front. Each entry's
+// constants are refined once more, with a larger iteration budget than
+// during the search, and the entries that beat every simpler one become the
+// results. Pure; call from one thread.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "config.hpp"
+#include "core/dataset.hpp"
+#include "engine/pareto_front.hpp"
+#include "result.hpp"
+#include "search_error.hpp"
+
+namespace kiv {
+
+// The strict Pareto front in descending complexity (lowest error first), each
+// entry refined once more with 30 iterations; NoFormulaFound if the front is empty.
+Outcome<std::vector<SearchResult>> finalize_result(const ParetoFront& front, const RegistryHandle& registry,
+                                                   const SearchConfig& config, const Dataset& data,
+                                                   std::span<const double> targets);
+
+}  // namespace kiv
