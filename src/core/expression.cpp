@@ -51,6 +51,14 @@ std::optional<Complex> Expression::eval_with_params(std::span<const Complex> x, 
     return eval_internal(tokens, x, params, registry, stack);
 }
 
+void set_param_values(std::span<Token> tokens, std::span<const double> values) {
+    for (Token& token : tokens)
+        if (token.kind == TokenKind::Param) {
+            check_index(token.index, values.size(), "src/core/expression");
+            token.value = {values[token.index], 0.0};
+        }
+}
+
 Expression variable_leaf(std::uint8_t column) {
     // n_vars = column + 1 must fit in 8 bits.
     check_index(column, kMaxVariables, "src/core/expression");

@@ -59,6 +59,9 @@ std::optional<Complex> eval_internal(std::span<const Token> tokens, std::span<co
 
 // Composition: each returns a new expression and leaves its inputs unchanged.
 // Exceeding kMaxVariables or kMaxParams throws InvariantViolation.
+// Param k of `tokens` set to (values[k], 0); a Param without a value throws InvariantViolation.
+void set_param_values(std::span<Token> tokens, std::span<const double> values);
+
 Expression variable_leaf(std::uint8_t column);
 Expression parameter_leaf();
 // The search builds neither of the next two leaves; they let a formula be

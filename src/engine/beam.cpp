@@ -67,11 +67,7 @@ Expression Beam::materialize(const Recipe& recipe, std::size_t level, const Oper
     const Expression& a = left(recipe).expression;
     const BeamEntry* b = right(recipe, level);
     Expression e = b ? apply_binary(recipe.op_id, a, b->expression, registry) : apply_unary(recipe.op_id, a, registry);
-    if (!params.empty()) {
-        std::size_t k = 0;
-        for (Token& token : e.tokens)
-            if (token.kind == TokenKind::Param) token.value = {params[k++], 0.0};
-    }
+    if (!params.empty()) set_param_values(e.tokens, params);
     return e;
 }
 

@@ -177,11 +177,6 @@ Refinement ConstantRefiner::refine(const Objective& objective, BlockEvaluator& e
     return {best, starting_error, p_};
 }
 
-void set_param_values(std::span<Token> tokens, std::span<const double> values) {
-    for (Token& token : tokens)
-        if (token.kind == TokenKind::Param) token.value = {values[token.index], 0.0};
-}
-
 std::pair<Expression, double> refine_constants(const Expression& expression, const Dataset& data,
                                                std::span<const double> targets, const OperatorRegistry& registry,
                                                std::size_t max_iterations, Penalty penalty) {

@@ -51,9 +51,6 @@ private:
     std::vector<Complex> params_;
 };
 
-// Param k of `tokens` (numbered left to right) set to (values[k], 0).
-void set_param_values(std::span<Token> tokens, std::span<const double> values);
-
 // A refined copy of `expression` with its error.
 std::pair<Expression, double> refine_constants(const Expression& expression, const Dataset& data,
                                                std::span<const double> targets, const OperatorRegistry& registry,

@@ -23,10 +23,8 @@ public:
     PyRef(const PyRef&) = delete;
     PyRef& operator=(const PyRef&) = delete;
     PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    PyRef& operator=(PyRef&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.object_, nullptr));
-        return *this;
-    }
+    // A held reference is never replaced, only released or destroyed.
+    PyRef& operator=(PyRef&&) = delete;
     ~PyRef() { Py_XDECREF(object_); }
 
     // Owns `object`, a new reference or null.
@@ -45,11 +43,6 @@ public:
 
 private:
     explicit PyRef(PyObject* object) : object_(object) {}
-
-    void reset(PyObject* object) {
-        PyObject* old = std::exchange(object_, object);
-        Py_XDECREF(old);
-    }
 
     PyObject* object_ = nullptr;
 };
