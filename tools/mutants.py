@@ -35,6 +35,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 SEED = 20261206
 DEFAULT_COUNT = 80
+# The extension modules: kiv_sr and the companion package's private one.
+MODULES = ["kiv_sr", "kiv_sr_tools_native"]
 
 
 @dataclasses.dataclass(frozen=True)
@@ -170,7 +172,7 @@ def choose_mutants(count, seed):
 
 
 def is_binding(mutant):
-    return mutant.path.startswith("src/python/")
+    return mutant.path.startswith(("src/python/", "src/python_tools/"))
 
 
 class Workspace:
@@ -239,7 +241,14 @@ class Workspace:
         return self.run([binary, "--gtest_fail_fast", "--gtest_brief=1", *rest], timeout)
 
     def python_passes(self, timeout):
-        env = dict(os.environ, PYTHONPATH=str(self.build), PYTHONDONTWRITEBYTECODE="1")
+        # The companion package runs from the tree, with the private module just built.
+        package = self.tree / "python" / "kiv_sr_tools"
+        for module in self.build.glob("_native.*.so"):
+            link = package / module.name
+            if not link.is_symlink():
+                link.symlink_to(module)
+        path = os.pathsep.join([str(self.build), str(self.tree / "python")])
+        env = dict(os.environ, PYTHONPATH=path, PYTHONDONTWRITEBYTECODE="1")
         return self.run([self.python, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "tests/python"],
                         timeout, env)
 
@@ -259,7 +268,7 @@ def judge(workspace, mutant, timeouts):
                 return "did not compile", "build"
             if not workspace.cpp_passes(mutant, timeouts["cpp"]):
                 return "killed", "C++ tests"
-        if not workspace.compile(["kiv_sr"])[0]:
+        if not workspace.compile(MODULES)[0]:
             return "did not compile", "build"
         if not workspace.python_passes(timeouts["python"]):
             return "killed", "Python tests"
@@ -273,7 +282,7 @@ def judge(workspace, mutant, timeouts):
 
 def baseline(workspace):
     """Builds the unchanged tree, checks that the suites pass, times them."""
-    built, output = workspace.compile(["kiv_tests", "kiv_sr"])
+    built, output = workspace.compile(["kiv_tests", *MODULES])
     if not built:
         sys.exit("The unchanged tree does not build:\n" + output)
     seconds = {}
@@ -322,7 +331,7 @@ def main():
         detail = f" by the {stage}" if outcome == "killed" else ""
         print(f"{number:3d} {outcome}{detail} ({time.monotonic() - mutant_start:.0f} s): {mutant.describe()}",
               flush=True)
-    workspace.compile(["kiv_tests", "kiv_sr"])  # leave the build matching the tree
+    workspace.compile(["kiv_tests", *MODULES])  # leave the build matching the tree
 
     killed = sum(o == "killed" for o in outcomes.values())
     survived = [n for n, o in outcomes.items() if o == "survived"]
