@@ -96,7 +96,8 @@ def test_fresh_interpreter_without_numpy_and_a_second_interpreter():
             import _interpreters as interpreters
         interpreters.run_string(interpreters.create(), "try:\\n import kiv_sr\\nexcept ImportError: print('refused')")
         """
-    completed = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+    # Unbuffered: the second interpreter's sys.stdout has a buffer of its own.
+    completed = subprocess.run([sys.executable, "-u", "-c", textwrap.dedent(code)], capture_output=True, text=True,
                                timeout=120, check=False)
     assert completed.returncode == 0, completed.stderr
     assert [line for line in completed.stdout.splitlines() if line and "KIV" not in line] == [
