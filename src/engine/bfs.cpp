@@ -35,25 +35,6 @@ SearchError setting_refused(const char* setting, const char* range, double value
     return SearchError::invalid_input(text);
 }
 
-std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
-                                       const SearchConfig& config) {
-    if (rows.size() != targets.size() || rows.empty())
-        return SearchError::invalid_input("Inputs and target vector must be non-empty and equal length.");
-    if (rows.front().size() > kMaxVariables)
-        return SearchError::invalid_input("Inputs have " + std::to_string(rows.front().size()) + " columns; at most " +
-                                          std::to_string(kMaxVariables) + " input variables are supported.");
-    if (config.max_complexity == 0) return SearchError::invalid_input("max_complexity must be at least 1.");
-    // A negative or non-finite penalty weight makes errors negative or NaN,
-    // and a NaN complexity penalty leaves the candidates unranked.
-    if (!(config.alpha >= 0.0 && std::isfinite(config.alpha)))
-        return setting_refused("alpha", "a finite number of at least 0", config.alpha);
-    if (!(config.l1_ratio >= 0.0 && config.l1_ratio <= 1.0))
-        return setting_refused("l1_ratio", "a number from 0 to 1", config.l1_ratio);
-    if (std::isnan(config.complexity_penalty))
-        return setting_refused("complexity_penalty", "a number", config.complexity_penalty);
-    return std::nullopt;
-}
-
 // What the evaluation of one candidate left behind. A candidate whose error
 // is not finite is dropped (error stays +inf).
 struct Evaluation {
@@ -316,6 +297,25 @@ std::optional<SearchError> admit(const std::vector<std::vector<double>>& rows, c
 }
 
 }  // namespace
+
+std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                       const SearchConfig& config) {
+    if (rows.size() != targets.size() || rows.empty())
+        return SearchError::invalid_input("Inputs and target vector must be non-empty and equal length.");
+    if (rows.front().size() > kMaxVariables)
+        return SearchError::invalid_input("Inputs have " + std::to_string(rows.front().size()) + " columns; at most " +
+                                          std::to_string(kMaxVariables) + " input variables are supported.");
+    if (config.max_complexity == 0) return SearchError::invalid_input("max_complexity must be at least 1.");
+    // A negative or non-finite penalty weight makes errors negative or NaN,
+    // and a NaN complexity penalty leaves the candidates unranked.
+    if (!(config.alpha >= 0.0 && std::isfinite(config.alpha)))
+        return setting_refused("alpha", "a finite number of at least 0", config.alpha);
+    if (!(config.l1_ratio >= 0.0 && config.l1_ratio <= 1.0))
+        return setting_refused("l1_ratio", "a number from 0 to 1", config.l1_ratio);
+    if (std::isnan(config.complexity_penalty))
+        return setting_refused("complexity_penalty", "a number", config.complexity_penalty);
+    return std::nullopt;
+}
 
 Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>>& rows,
                                            const std::vector<double>& targets, const SearchConfig& config,

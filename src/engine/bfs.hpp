@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "config.hpp"
@@ -22,6 +23,10 @@
 #include "search_error.hpp"
 
 namespace kiv {
+
+// The refusal of data or settings that no search can run with.
+std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                       const SearchConfig& config);
 
 // The strict Pareto front in descending complexity (lowest error first), or
 // InvalidInput / NoFormulaFound. When `hooks.cancel` asks to stop, the search

@@ -1,6 +1,7 @@
 #include "facade/searcher.hpp"
 
 #include "engine/bfs.hpp"
+#include "engine/finalize_result.hpp"
 #include "invariant.hpp"
 
 namespace kiv {
@@ -46,6 +47,12 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(const std::vector<s
 Outcome<PartialFront> Searcher::find_candidates_until(const std::vector<std::vector<double>>& rows,
                                                       const std::vector<double>& ys, const SearchHooks& hooks) const {
     return run_bfs_until(rows, ys, config_, hooks);
+}
+
+Outcome<SearchResult> Searcher::refit(const SearchResult& result, const std::vector<std::vector<double>>& rows,
+                                      const std::vector<double>& ys) const {
+    if (auto error = check_input(rows, ys, config_)) return *error;
+    return refit_result(result.expression, result.registry, config_, Dataset::from_rows(rows), ys);
 }
 
 Outcome<SearchResult> Searcher::recognize_constant(double value, const SearchHooks& hooks) const {

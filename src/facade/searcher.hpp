@@ -44,6 +44,11 @@ public:
     Outcome<PartialFront> find_candidates_until(const std::vector<std::vector<double>>& rows,
                                                 const std::vector<double>& ys, const SearchHooks& hooks) const;
 
+    // `result` on other data: its error as a search on them computes it,
+    // its constants refined as a search refines its answers.
+    Outcome<SearchResult> refit(const SearchResult& result, const std::vector<std::vector<double>>& rows,
+                                const std::vector<double>& ys) const;
+
     // Best closed form for `value`: one sample whose only input is 0.0.
     Outcome<SearchResult> recognize_constant(double value, const SearchHooks& hooks = {}) const;
 

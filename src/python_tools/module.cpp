@@ -108,6 +108,18 @@ PyRef front_until_stopped(PyObject* settings, PyObject* inputs, PyObject* ys, Py
         Py_BuildValue("(OnO)", states.get(), static_cast<Py_ssize_t>(partial.levels_completed), reason.get())));
 }
 
+// The state of the record `state` describes, refitted on the data as a
+// search with these settings refits its answers.
+PyRef refit_state(PyObject* settings, PyObject* state, PyObject* inputs, PyObject* ys) {
+    const Searcher facade(config_from(settings));
+    const SearchResult record = result_from_state(state);
+    const Matrix rows = convert_to_matrix(inputs);
+    const Vector targets = convert_to_vec(ys);
+    auto outcome = facade.refit(record, rows, targets);
+    if (const auto* error = std::get_if<SearchError>(&outcome)) raise_search_failed(*error);
+    return state_of(std::get<SearchResult>(outcome));
+}
+
 // The C++ exceptions of a call as Python errors. Refusals and empty results
 // arrive as SearchFailed; a broken invariant is a bug of ours, reported as such.
 template <class Body>
@@ -133,11 +145,23 @@ PyObject* find_candidates_until(PyObject*, PyObject* args) {
     });
 }
 
+PyObject* refit(PyObject*, PyObject* args) {
+    return boundary([&] {
+        PyObject *settings = nullptr, *state = nullptr, *inputs = nullptr, *ys = nullptr;
+        require(PyArg_ParseTuple(args, "OOOO:refit", &settings, &state, &inputs, &ys));
+        return refit_state(settings, state, inputs, ys);
+    });
+}
+
 PyMethodDef functions[] = {
     {"find_candidates_until", find_candidates_until, METH_VARARGS,
      "find_candidates_until(settings, inputs, ys, max_seconds)\n--\n\n"
      "The front of a search with the five Searcher settings, stopped at the time budget or by Ctrl-C: "
      "(states, levels completed, None or the reason it stopped)."},
+    {"refit", refit, METH_VARARGS,
+     "refit(settings, state, inputs, ys)\n--\n\n"
+     "The state of a result refitted on the data as a search with the five Searcher settings refits its answers: "
+     "its error computed as the search computes it, its constants refined once more."},
     {nullptr, nullptr, 0, nullptr},
 };
 
