@@ -213,8 +213,13 @@ def test_plot_front(formulas):
 def test_a_stopped_search_returns_the_front_of_its_completed_levels(stop, message):
     X = np.linspace(0.5, 3.0, 40).reshape(-1, 1)
     y = np.sin(X[:, 0]) * X[:, 0] ** 2 + 0.3
-    with pytest.warns(RuntimeWarning, match=re.escape(message) + r" after completing level (\d) of 9") as warned:
-        front = stop(X, y)
+    # Ctrl-C raises KeyboardInterrupt even where the test runner was started with SIGINT ignored.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        with pytest.warns(RuntimeWarning, match=re.escape(message) + r" after completing level (\d) of 9") as warned:
+            front = stop(X, y)
+    finally:
+        signal.signal(signal.SIGINT, previous)
     levels = int(re.search(r"level (\d)", str(warned[0].message)).group(1))
     complete = kiv_sr.Searcher(levels, 0.1, 300).find_candidates(X, y)
     assert [(r.formula, r.error) for r in front] == [(r.formula, r.error) for r in complete]
