@@ -223,3 +223,15 @@ def test_a_stopped_search_returns_the_front_of_its_completed_levels(stop, messag
     levels = int(re.search(r"level (\d)", str(warned[0].message)).group(1))
     complete = kiv_sr.Searcher(levels, 0.1, 300).find_candidates(X, y)
     assert [(r.formula, r.error) for r in front] == [(r.formula, r.error) for r in complete]
+
+
+def test_refit_computes_the_error_on_the_data_and_refines_the_constants():
+    from kiv_sr_tools import _native
+
+    X = np.linspace(0.5, 3.0, 40).reshape(-1, 1)
+    y = 2.5 * np.log(X[:, 0]) + 0.7
+    rough = (1, 0.0, (("param", 1.0, 0.0), ("var", 0), ("op", "Log"), ("op", "Times"), ("param", 1.0, 0.0), ("op", "Plus")))
+    fitted = kiv_sr.SearchResult._from_state(_native.refit((6, 0.1, 100, 0.0, 0.5), rough, X, y))
+    assert fitted.error < 1e-8 and to_source(fitted).startswith("(2.49")
+    no_constants = (1, 0.0, (("var", 0), ("op", "Log")))
+    assert _native.refit((6, 0.1, 100, 0.0, 0.5), no_constants, X, y)[1] == pytest.approx(np.mean((np.log(X[:, 0]) - y) ** 2), rel=1e-12)
