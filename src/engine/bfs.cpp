@@ -201,6 +201,8 @@ private:
             error = refined.starting_error;
             if (refined.error < error) {
                 error = refined.error;
+                if (refined.constants.size() != slot.size())
+                    throw InvariantViolation("refined constants do not fit their slot in src/engine/bfs");
                 std::copy(refined.constants.begin(), refined.constants.end(), slot.begin());
                 result.refined = slot;
             }

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <utility>
 
+#include "engine/beam.hpp"
 #include "engine/constant_refiner.hpp"
 #include "engine/finalize_result.hpp"
 #include "engine/operator_sequence_key.hpp"
@@ -157,6 +158,29 @@ TEST(OperatorSequenceKey, KeyFromOperandKeysIsTheKeyOfTheComposedTokens) {
         EXPECT_EQ(operator_sequence_key(operator_sequence_key(left.tokens),
                                         right ? operator_sequence_key(right->tokens) : "", op),
                   key);
+    }
+}
+
+// A candidate is evaluated on the tokens of the expression it becomes: its
+// right operand's Params are numbered after its left operand's.
+TEST(Beam, CandidateTokensAreThoseOfTheExpressionItBecomes) {
+    const Dataset data = Dataset::from_rows({{1.0}, {2.0}});
+    const Expression c = parameter_leaf(), v0 = variable_leaf(0);
+    Beam beam;
+    beam.add_level({});
+    beam.add_level({BeamEntry::make(c, builtins(), data), BeamEntry::make(v0, builtins(), data)});
+    beam.add_level({BeamEntry::make(unary(kSin, c), builtins(), data)});
+    const std::pair<Recipe, std::size_t> candidates[] = {
+        {{kPlus, 2, 0, 0}, 4}, {{kTimes, 1, 0, 0}, 3}, {{kDivide, 1, 1, 0}, 3}, {{kExp, 2, 0, 0}, 3}};
+    std::vector<Token> tokens;
+    for (const auto& [recipe, level] : candidates) {
+        beam.write_tokens(recipe, level, tokens);
+        const Expression expected = beam.materialize(recipe, level, builtins(), {});
+        ASSERT_EQ(tokens.size(), expected.tokens.size()) << expected.formula;
+        for (std::size_t t = 0; t < tokens.size(); ++t)
+            EXPECT_TRUE(tokens[t].kind == expected.tokens[t].kind && tokens[t].index == expected.tokens[t].index &&
+                        tokens[t].arity == expected.tokens[t].arity && tokens[t].op_id == expected.tokens[t].op_id)
+                << expected.formula << " token " << t;
     }
 }
 
