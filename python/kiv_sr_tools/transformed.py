@@ -29,6 +29,8 @@ from .search import Outcome, check_budget, run, settings_of, stop_note
 
 Values = npt.NDArray[np.float64]
 Tokens = Tuple[Tuple[Any, ...], ...]
+# The arguments of search_job: settings, X, the target, the deadline.
+Job = Tuple[Tuple[Any, ...], npt.ArrayLike, npt.ArrayLike, Optional[float]]
 
 EXP, NEG, INV, SQRT, SQUARE, LOG, DIVIDE = (
     ("op", name) for name in ("Exp", "Neg", "Inv", "Sqrt", "Square", "Log", "Divide")
@@ -54,7 +56,7 @@ class Transform:
 
     def defined_on(self, y: Values) -> bool:
         with np.errstate(all="ignore"):
-            return self.where(y) and bool(np.all(np.isfinite(self.forward(y))))
+            return y.size > 0 and self.where(y) and bool(np.all(np.isfinite(self.forward(y))))
 
 
 # The real cube root is no engine operator; Exp(Divide(Log(g), 3)) is it where g > 0 only,
@@ -70,7 +72,7 @@ TRANSFORMS = (
     Transform("exp", "exp(y)", np.exp, (LOG,)),
 )
 TRANSFORM_NAMES = tuple(dict.fromkeys(transform.name for transform in TRANSFORMS))
-PLAIN = Transform("plain", "y", lambda y: y, ())
+PLAIN = Transform("plain", "y", lambda y: y, ())  # the search on y itself
 
 
 def find_transformed(
@@ -113,10 +115,11 @@ def find_transformed(
     """
     check_budget(max_time)
     settings = settings_of(searcher, alpha, l1_ratio)
-    values = np.asarray(y, dtype=np.float64)
+    values = _float_targets(y)
     targets = [PLAIN, *(t for t in _defined(_chosen(transforms), values) if len(t.back) < settings[0])]
     deadline = None if max_time is None else time.time() + max_time
-    jobs = [(_lowered(settings, len(t.back)), X, t.forward(values), deadline) for t in targets]
+    # y goes to its search as given, for the engine to read or refuse as it does in every search.
+    jobs = [(_lowered(settings, len(t.back)), X, y if t is PLAIN else t.forward(values), deadline) for t in targets]
     outcomes = _outcomes_here(jobs) if client is None else _outcomes_on(client, jobs)
 
     found: List[SearchResult] = []
@@ -139,7 +142,9 @@ def find_transformed(
     return pareto_front(found)
 
 
-def search_job(settings: Tuple[Any, ...], X: npt.ArrayLike, target: Values, deadline: Optional[float]) -> Outcome:
+def search_job(
+    settings: Tuple[Any, ...], X: npt.ArrayLike, target: npt.ArrayLike, deadline: Optional[float]
+) -> Outcome:
     """One search of the batch, with the time left before `deadline` (time.time() seconds)."""
     left = None if deadline is None else deadline - time.time()
     if left is not None and left <= 0:
@@ -158,9 +163,6 @@ def pareto_front(results: Iterable[SearchResult]) -> List[SearchResult]:
     return front[::-1]
 
 
-Job = Tuple[Tuple[Any, ...], npt.ArrayLike, Values, Optional[float]]
-
-
 def _outcomes_here(jobs: Sequence[Job]) -> Iterator[Callable[[], Outcome]]:
     # Lazy, so that a search skipped after Ctrl-C never starts.
     return (functools.partial(search_job, *job) for job in jobs)
@@ -168,7 +170,7 @@ def _outcomes_here(jobs: Sequence[Job]) -> Iterator[Callable[[], Outcome]]:
 
 def _outcomes_on(client: Any, jobs: Sequence[Job]) -> List[Callable[[], Outcome]]:
     require("distributed", "find_transformed(client=...)", "Dask distributed", "dask")
-    # Not pure: equal jobs would share one key, and hashing the data to find out costs a pass over it.
+    # Not pure: Dask would hash the data to name each task.
     return [client.submit(search_job, *job, pure=False).result for job in jobs]
 
 
@@ -189,6 +191,15 @@ def _defined(chosen: Sequence[Transform], y: Values) -> List[Transform]:
         if transform.name not in defined and transform.defined_on(y):
             defined[transform.name] = transform
     return list(defined.values())
+
+
+def _float_targets(y: npt.ArrayLike) -> Values:
+    """y as a 1-D float array; empty where NumPy cannot read it so, leaving it to the search on y."""
+    try:
+        values = np.asarray(y, dtype=np.float64)
+    except (TypeError, ValueError):
+        return np.empty(0)
+    return values if values.ndim == 1 else np.empty(0)
 
 
 def _lowered(settings: Tuple[Any, ...], tokens: int) -> Tuple[Any, ...]:
