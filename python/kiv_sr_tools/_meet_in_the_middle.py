@@ -50,7 +50,10 @@ class _Operand:
     known_side: str = "left"
 
     def finite(self) -> _Operand:
-        keep = np.isfinite(self.keys)
+        """Without the keys that are not finite or are 0. An operand whose real part
+        must be 0 comes of an underflow or of a longer form of a formula found
+        shorter, and would match every imaginary value in the table."""
+        keep = np.isfinite(self.keys) & (self.keys != 0.0)
         known = None if self.known is None else self.known[keep]
         return _Operand(self.name, self.keys[keep], self.targets[keep], known, self.known_size, self.known_side)
 

@@ -22,8 +22,8 @@ SETTINGS = Searcher().__reduce__()[1]
 _SEARCH_SLACK = 1e4
 # Formulas of up to 4 tokens are all tabled in a few hundredths of a second; 5 would take a second.
 _TABLE_DEPTH = 4
-# Among equally short formulas, algebraic ones come first, then they are
-# ordered by their postfix tokens: smaller leaves and simpler operators first.
+# Among equally short formulas with real values, algebraic ones come first, then
+# they are ordered by their postfix tokens: smaller leaves and simpler operators first.
 _TRANSCENDENTAL = frozenset({"KIV", "Exp", "Log", "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan"})
 _OPERATOR_ORDER = ("Plus", "Subtract", "Times", "Divide", "Neg", "Inv", "Square", "Sqrt", "Cube", "Log", "Exp",
                    "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan", "KIV")
@@ -38,10 +38,10 @@ def identify_constant(
     E, 1 and the integers 2 to 10 whose value (the real part of the engine's
     complex value) is within rtol * |value| of it, at most `limit` of them.
 
-    Shorter formulas come first; among equally short ones, those with fewer
-    transcendental operators (Exp, Log, KIV, trigonometric), then in the
-    order of their postfix tokens (1 < 2 < ... < 10 < Pi < E, then operators
-    from Plus to KIV). Each is a SearchResult whose error is the engine's one-sample
+    Shorter formulas come first; among equally short ones, those whose
+    complex value is real, then those with fewer transcendental operators
+    (Exp, Log, KIV, trigonometric), then in the order of their postfix tokens
+    (1 < 2 < ... < 10 < Pi < E, then operators from Plus to KIV). Each is a SearchResult whose error is the engine's one-sample
     error (f - value)^2. Formulas of up to 4 tokens are searched exhaustively;
     longer ones from the operator at their root down, taking intermediate
     values real where an operator must be inverted, so one that needs
@@ -57,8 +57,9 @@ def identify_constant(
     solver = ClosedFormSolver(_table(depth), _SEARCH_SLACK * rtol)
     found: List[SearchResult] = []
     for size in range(1, max_complexity + 1):
-        formulas = dict.fromkeys(solver.solve(np.array([float(value)]), size).tokens)
-        for tokens in sorted(formulas, key=_simplicity):
+        formulas = solver.solve(np.array([float(value)]), size)
+        complex_valued = dict(zip(formulas.tokens, formulas.value.im != 0.0))
+        for tokens in sorted(complex_valued, key=lambda tokens: (complex_valued[tokens], *_simplicity(tokens))):
             state = _native.refit(SETTINGS, (1, 0.0, tokens), [[0.0]], [float(value)])
             if math.sqrt(state[1]) <= rtol * abs(value):
                 found.append(SearchResult._from_state(state))
