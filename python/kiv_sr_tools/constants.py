@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import functools
 import math
+import numbers
 from typing import List, Tuple
 
 import numpy as np
@@ -45,22 +46,22 @@ def identify_constant(
     root down, taking intermediate values real where an operator must be
     inverted, so one that needs complex intermediate values may be missed.
     """
-    if not (isinstance(value, (int, float)) and math.isfinite(value)):
+    if not (isinstance(value, numbers.Real) and math.isfinite(value)):
         raise ValueError(f"value must be a finite real number; got {value!r}")
-    if not (isinstance(max_complexity, int) and max_complexity >= 1 and isinstance(limit, int) and limit >= 1):
+    if not all(isinstance(count, numbers.Integral) and count >= 1 for count in (max_complexity, limit)):
         raise ValueError(f"max_complexity and limit must be positive integers; got {max_complexity!r} and {limit!r}")
     if not rtol > 0.0:
         raise ValueError(f"rtol must be positive; got {rtol!r}")
-    solver = ClosedFormSolver(_table(_table_depth(max_complexity)), _SEARCH_SLACK * rtol)
+    solver = ClosedFormSolver(_table(_table_depth(int(max_complexity))), _SEARCH_SLACK * rtol)
     found: List[SearchResult] = []
-    for size in range(1, max_complexity + 1):
+    for size in range(1, int(max_complexity) + 1):
         formulas = solver.solve(np.array([float(value)]), size)
         complex_valued = dict(zip(formulas.tokens, formulas.value.im != 0.0))
         for tokens in sorted(complex_valued, key=lambda tokens: (complex_valued[tokens], *_simplicity(tokens))):
             state = _native.refit(SETTINGS, (1, 0.0, tokens), [[0.0]], [float(value)])
             if math.sqrt(state[1]) <= rtol * abs(value):
                 found.append(SearchResult._from_state(state))
-                if len(found) == limit:
+                if len(found) >= limit:
                     return found
     return found
 
