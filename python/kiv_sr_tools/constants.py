@@ -39,11 +39,12 @@ def identify_constant(
 
     Shorter formulas come first; among equally short ones, those whose
     complex value is real, then those with fewer transcendental operators
-    (Exp, Log, KIV, trigonometric), then in the order of their postfix tokens
-    (1 < 2 < ... < 10 < Pi < E, then operators from Plus to KIV). Each is a SearchResult whose error is the engine's one-sample
-    error (f - value)^2. Formulas of up to 4 tokens (5 from max_complexity
-    8 on) are searched exhaustively; longer ones from the operator at their
-    root down, taking intermediate values real where an operator must be
+    (Exp, Log, KIV, trigonometric), then in the order of their postfix
+    tokens (1 < 2 < ... < 10 < Pi < E, then operators from Plus to KIV).
+    Each is a SearchResult whose error is the engine's one-sample error
+    (f - value)^2. Formulas of up to 4 tokens (5 from max_complexity 8 on)
+    are searched exhaustively; longer ones from the operator at their root
+    down, taking intermediate values real where an operator must be
     inverted, so one that needs complex intermediate values may be missed.
     """
     if not (isinstance(value, numbers.Real) and math.isfinite(value)):
@@ -57,7 +58,7 @@ def identify_constant(
     for size in range(1, int(max_complexity) + 1):
         formulas = solver.solve(np.array([float(value)]), size)
         complex_valued = dict(zip(formulas.tokens, formulas.value.im != 0.0))
-        for tokens in sorted(complex_valued, key=lambda tokens: (complex_valued[tokens], *_simplicity(tokens))):
+        for tokens in sorted(complex_valued, key=lambda tokens: _simplicity(tokens, complex_valued[tokens])):
             state = _native.refit(SETTINGS, (1, 0.0, tokens), [[0.0]], [float(value)])
             if math.sqrt(state[1]) <= rtol * abs(value):
                 found.append(SearchResult._from_state(state))
@@ -78,6 +79,7 @@ def _table(depth: int) -> ValueTable:
     return ValueTable(depth)
 
 
-def _simplicity(tokens: Tokens) -> Tuple[int, Tuple[int, ...]]:
+def _simplicity(tokens: Tokens, complex_valued: bool) -> Tuple[bool, int, Tuple[int, ...]]:
+    """The order of equally long formulas, simplest first."""
     transcendental = sum(1 for token in tokens if token[0] == "op" and token[1] in _TRANSCENDENTAL)
-    return transcendental, tuple(_RANK[token] for token in tokens)
+    return complex_valued, transcendental, tuple(_RANK[token] for token in tokens)
