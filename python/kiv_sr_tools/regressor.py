@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import contextlib
-from typing import Any, Dict, List, Optional, Union
+from typing import Any, Dict, List, Optional, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -15,14 +15,17 @@ from kiv_sr import Searcher, SearchResult
 from ._names import variable_names, with_names
 from .search import find_candidates
 from .sympy_expression import to_sympy
+from .transformed import find_transformed
 
 
 class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     """Finds a closed-form formula y = f(X) and predicts with it.
 
     Parameters are the `kiv_sr.Searcher` settings, plus `max_time` (seconds
-    the search may take; None for no limit) and `verbose` (False silences
-    the search's progress lines).
+    the search may take; None for no limit), `verbose` (False silences
+    the search's progress lines) and `transforms` (True, or a list of
+    transform names: search transformed targets too, through
+    `find_transformed`).
 
     Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
     the Pareto front, lowest error first; `equations_`, the front as a table
@@ -39,6 +42,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         l1_ratio: float = 0.5,
         max_time: Optional[float] = None,
         verbose: bool = True,
+        transforms: Union[bool, Sequence[str]] = False,
     ) -> None:
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -47,6 +51,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.l1_ratio = l1_ratio
         self.max_time = max_time
         self.verbose = verbose
+        self.transforms = transforms
 
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> KivRegressor:
         rows, targets = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
@@ -54,9 +59,17 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         # The engine writes its progress to sys.stdout, and nothing when that is None.
         quiet = contextlib.nullcontext() if self.verbose else contextlib.redirect_stdout(None)
         with quiet:
-            self.front_: List[SearchResult] = find_candidates(searcher, rows, targets, max_time=self.max_time)
+            self.front_: List[SearchResult] = self._search(searcher, rows, targets)
         self.best_: SearchResult = self.front_[0]
         return self
+
+    def _search(
+        self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
+    ) -> List[SearchResult]:
+        if self.transforms is False:
+            return find_candidates(searcher, rows, targets, max_time=self.max_time)
+        chosen = None if self.transforms is True else self.transforms
+        return find_transformed(searcher, rows, targets, transforms=chosen, max_time=self.max_time)
 
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
         """The best formula's value on each row of X; NaN where it has none."""

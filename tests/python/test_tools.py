@@ -14,7 +14,7 @@ import pytest
 
 import kiv_sr
 import kiv_sr_tools
-from kiv_sr_tools import plot_front, to_function, to_source, to_sympy
+from kiv_sr_tools import find_transformed, plot_front, to_function, to_source, to_sympy
 from kiv_sr_tools.search import find_candidates
 
 # name: (law, columns, the data range); every member of the front its search finds is checked.
@@ -124,6 +124,9 @@ class StateOf:
     (lambda: to_function(StateOf(1, 0.0, [("var", 0)]))(np.zeros((2, 2, 2))), ValueError, "not 3-D"),
     (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0], max_time=0), ValueError, "max_time must be a positive"),
     (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0, 2.0]), kiv_sr.KivDimensionError, "non-empty and equal"),
+    (lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0], transforms=["log", "cosh"]), ValueError,
+     "unknown transform 'cosh'; the transforms are log, log_neg, inverse, square, sqrt, cube, exp"),
+    (lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0, 2.0]), kiv_sr.KivDimensionError, "non-empty and equal"),
 ])
 def test_refusals(call, error, message):
     with pytest.raises(error, match=re.escape(message)):
@@ -134,6 +137,8 @@ def test_refusals(call, error, message):
     ("sympy", lambda: to_sympy(StateOf(1, 0.0, [("var", 0)])), "to_sympy needs SymPy: pip install 'kiv_sr[sympy]'"),
     ("matplotlib", lambda: plot_front([]), "plot_front needs Matplotlib: pip install 'kiv_sr[plot]'"),
     ("sklearn", lambda: kiv_sr_tools.KivRegressor, "KivRegressor needs scikit-learn: pip install 'kiv_sr[sklearn]'"),
+    ("distributed", lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0], client=object()),
+     "find_transformed(client=...) needs Dask distributed: pip install 'kiv_sr[dask]'"),
 ])
 def test_a_missing_extra_is_named(monkeypatch, module, call, message):
     for name in [module, *(m for m in sys.modules if m.startswith(module + "."))]:
@@ -144,7 +149,7 @@ def test_a_missing_extra_is_named(monkeypatch, module, call, message):
 
 
 def test_the_package_imports_with_numpy_only():
-    optional = "{'sympy', 'sklearn', 'pandas', 'matplotlib', 'scipy'}"
+    optional = "{'sympy', 'sklearn', 'pandas', 'matplotlib', 'scipy', 'distributed'}"
     code = f"import kiv_sr_tools, sys; print(sorted({{m.split('.')[0] for m in sys.modules}} & {optional}))"
     assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout == "[]\n"
 

@@ -1,0 +1,108 @@
+"""find_transformed: laws the plain search misses, found on log y, y^2, ...; one
+strict Pareto front of results refitted on y itself; only defined transforms run."""
+
+import contextlib
+import pickle
+import re
+
+import numpy as np
+import pytest
+
+import kiv_sr
+import kiv_sr_tools
+from kiv_sr_tools import find_transformed, transformed
+from kiv_sr_tools.search import find_candidates
+
+rng = np.random.default_rng(0)
+POWER_X = rng.uniform(0.5, 3.0, size=(40, 2))
+BELL_X = np.linspace(-3.0, 3.0, 40).reshape(-1, 1)
+# name: (X, y, max_complexity, the best formula found through a transform)
+LAWS = {
+    "power": (POWER_X, POWER_X[:, 0] ** POWER_X[:, 1], 5, "Exp(Times(v_{1}, Log(v_{0})))"),
+    "bell": (BELL_X, np.exp(-BELL_X[:, 0] ** 2 / 2) / np.sqrt(2 * np.pi), 7,
+             "Exp(Subtract(Times(C, Square(v_{0})), C))"),
+}
+
+
+def quietly(search, *args, **kwargs):
+    with contextlib.redirect_stdout(None):
+        return search(*args, **kwargs)
+
+
+@pytest.fixture(scope="module")
+def fronts():
+    """name: (plain front, transformed front)."""
+    searches = (find_candidates, find_transformed)
+    return {name: tuple(quietly(search, kiv_sr.Searcher(mc, 0.1, 50), X, y) for search in searches)
+            for name, (X, y, mc, _) in LAWS.items()}
+
+
+@pytest.mark.parametrize("name", LAWS)
+def test_a_law_the_plain_search_misses(fronts, name):
+    X, y, mc, formula = LAWS[name]
+    plain, front = fronts[name]
+    assert front[0].formula == formula and front[0].error < 1e-10 and plain[0].error > 1e-4
+    complexities, errors = [r.complexity for r in front], [r.error for r in front]
+    assert complexities == sorted(set(complexities), reverse=True) and complexities[0] <= mc
+    assert errors == sorted(set(errors)) and all(np.isfinite(errors))
+    for result in front:  # real results whose errors are those of their formulas on y itself
+        squares = (np.array(result.eval_batch(X)) - y) ** 2
+        np.testing.assert_allclose(result.error, np.mean(squares), rtol=1e-9, atol=1e-20)
+        assert pickle.loads(pickle.dumps(result)).to_python() == result.to_python()
+
+
+# Each search leaves room for the tokens that undo its transform within max_complexity.
+@pytest.mark.parametrize("y, transforms, max_complexity, searched", [
+    ([0.5, 2.0, 3.0], None, 5,
+     lambda y: [(5, y), (4, np.log(y)), (4, 1 / y), (4, y**2), (4, np.sqrt(y)), (1, y**3), (4, np.exp(y))]),
+    ([-0.5, -2.0, -3.0], None, 5, lambda y: [(5, y), (3, np.log(-y)), (4, 1 / y), (3, y**2), (4, np.exp(y))]),
+    ([-0.5, 0.0, 3.0], None, 5, lambda y: [(5, y), (4, np.exp(y))]),
+    ([0.5, 2.0, 800.0], ["exp", "sqrt", "log_neg"], 5, lambda y: [(5, y), (4, np.sqrt(y))]),
+    ([0.5, 2.0, 3.0], "cube", 4, lambda y: [(4, y)]),
+])
+def test_only_transforms_defined_on_y_run(monkeypatch, y, transforms, max_complexity, searched):
+    runs = []
+
+    def run(settings, X, target, left):
+        runs.append((settings[0], list(target)))
+        return transformed.Outcome([], 1, None)
+
+    monkeypatch.setattr(transformed, "run", run)
+    find_transformed(kiv_sr.Searcher(max_complexity), [[1.0], [2.0], [3.0]], y, transforms=transforms)
+    assert runs == [(complexity, pytest.approx(list(target))) for complexity, target in searched(np.array(y))]
+
+
+@pytest.mark.parametrize("transform", transformed.TRANSFORMS, ids=lambda t: f"{t.name}-{len(t.back)}")
+def test_the_tokens_of_each_transform_undo_it(transform):
+    y = next(y for y in (np.linspace(0.5, 3.0, 9), -np.linspace(0.5, 3.0, 9)) if transform.defined_on(y))
+    undone = kiv_sr.SearchResult._from_state((1, 0.0, (("var", 0), *transform.back)))
+    np.testing.assert_allclose(undone.eval_batch(transform.forward(y).reshape(-1, 1)), y, rtol=1e-12)
+
+
+def test_the_searches_share_one_deadline():
+    X = np.linspace(0.5, 3.0, 40).reshape(-1, 1)
+    y = np.sin(X[:, 0]) * X[:, 0] ** 2 + 0.3
+    with pytest.warns(RuntimeWarning) as warned:
+        front = quietly(find_transformed, kiv_sr.Searcher(9, 0.1, 300), X, y, max_time=0.3)
+    # The search on y takes the whole budget; the next ones find none left.
+    stopped = r"the search on {} stopped at its time budget of 0.3 s after completing level {} of {}"
+    expected = "; ".join([stopped.format("y", r"\d", 9), stopped.format(r"log\(y\)", 0, 8), ".*"])
+    assert re.fullmatch(expected, str(warned[0].message))
+    assert front == sorted(front, key=lambda r: r.error) and front[0].complexity < 9
+
+
+def test_a_dask_cluster_finds_the_same_front(fronts):
+    distributed = pytest.importorskip("distributed")
+    X, y, mc, _ = LAWS["power"]
+    cluster = distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False, dashboard_address=None)
+    with cluster, distributed.Client(cluster) as client:
+        front = quietly(find_transformed, kiv_sr.Searcher(mc, 0.1, 50), X, y, client=client)
+    assert [r.__reduce__() for r in front] == [r.__reduce__() for r in fronts["power"][1]]
+
+
+def test_the_estimator_searches_transformed_targets():
+    checks = pytest.importorskip("sklearn.utils.estimator_checks")
+    X, y, mc, formula = LAWS["power"]
+    checks.check_estimator(kiv_sr_tools.KivRegressor(3, beam_width=20, verbose=False, transforms=True))
+    model = kiv_sr_tools.KivRegressor(mc, beam_width=50, verbose=False, transforms=["log"]).fit(X, y)
+    assert model.best_.formula == formula
