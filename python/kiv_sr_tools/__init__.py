@@ -1,7 +1,7 @@
 """Companions of the kiv_sr engine: exact formulas as SymPy expressions, NumPy
-functions and source text, a scikit-learn estimator, searches with a time
-budget, searches on transformed targets (log y, 1/y, y^2, ...) and a plot of
-the Pareto front.
+functions and source text, closed forms for numbers and fitted constants, a
+scikit-learn estimator, searches with a time budget, searches on transformed
+targets (log y, 1/y, y^2, ...) and a plot of the Pareto front.
 
 Importing this package needs NumPy only; each feature imports its optional
 dependency on first use and names the extra that installs it when missing.
@@ -12,9 +12,11 @@ from __future__ import annotations
 from typing import TYPE_CHECKING, Any
 
 from ._optional import require
+from .constants import identify_constant
 from .function import to_function
 from .plot import plot_front
 from .search import find_candidates
+from .snapping import snap_constants
 from .source import to_source
 from .sympy_expression import to_sympy
 from .transformed import find_transformed
@@ -22,7 +24,17 @@ from .transformed import find_transformed
 if TYPE_CHECKING:
     from .regressor import KivRegressor
 
-__all__ = ["KivRegressor", "find_candidates", "find_transformed", "plot_front", "to_function", "to_source", "to_sympy"]
+__all__ = [
+    "KivRegressor",
+    "find_candidates",
+    "find_transformed",
+    "identify_constant",
+    "plot_front",
+    "snap_constants",
+    "to_function",
+    "to_source",
+    "to_sympy",
+]
 
 
 def __getattr__(name: str) -> Any:

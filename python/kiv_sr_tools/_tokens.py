@@ -36,6 +36,7 @@ class Number:
     """A fitted parameter or a fixed real, at full precision."""
 
     value: complex
+    fitted: bool
 
 
 @dataclass(frozen=True)
@@ -68,9 +69,9 @@ def _token(item: Sequence[Any]) -> Token:
     if kind == "var":
         return Variable(int(name))
     if kind == "param":
-        return Number(complex(float(name), float(item[2])))
+        return Number(complex(float(name), float(item[2])), fitted=True)
     if kind == "real":
-        return Number(complex(float(name), 0.0))
+        return Number(complex(float(name), 0.0), fitted=False)
     if kind == "const" and name in CONSTANT_VALUES:
         return Constant(name)
     if kind == "op" and name in BINARY_OPERATORS | UNARY_OPERATORS:

@@ -1,0 +1,78 @@
+"""Closed forms for a number: the shortest formulas over the constants Pi and E
+and the integers 1 to 10 whose value, as the engine computes it, is that number."""
+
+from __future__ import annotations
+
+import functools
+import math
+from typing import List, Tuple
+
+import numpy as np
+
+from kiv_sr import Searcher, SearchResult
+
+from . import _native
+from ._meet_in_the_middle import ClosedFormSolver, Tokens
+from ._value_table import LEAVES, ValueTable
+
+# The engine's default settings: no penalty on constants, so a refit's error is the plain (f - value)^2.
+SETTINGS = Searcher().__reduce__()[1]
+# Operand values computed by inverting operators carry rounding errors far above
+# rtol; formulas are searched this much more loosely, and the engine's own value decides.
+_SEARCH_SLACK = 1e4
+# Formulas of up to 4 tokens are all tabled in a few hundredths of a second; 5 would take a second.
+_TABLE_DEPTH = 4
+# Among equally short formulas with real values, algebraic ones come first, then
+# they are ordered by their postfix tokens: smaller leaves and simpler operators first.
+_TRANSCENDENTAL = frozenset({"KIV", "Exp", "Log", "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan"})
+_OPERATOR_ORDER = ("Plus", "Subtract", "Times", "Divide", "Neg", "Inv", "Square", "Sqrt", "Cube", "Log", "Exp",
+                   "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan", "KIV")
+_RANK = {**{leaf: rank for rank, leaf in enumerate(LEAVES)},
+         **{("op", name): len(LEAVES) + rank for rank, name in enumerate(_OPERATOR_ORDER)}}
+
+
+def identify_constant(
+    value: float, *, max_complexity: int = 7, rtol: float = 1e-12, limit: int = 5
+) -> List[SearchResult]:
+    """Closed forms of `value`: formulas of at most `max_complexity` tokens over Pi,
+    E, 1 and the integers 2 to 10 whose value (the real part of the engine's
+    complex value) is within rtol * |value| of it, at most `limit` of them.
+
+    Shorter formulas come first; among equally short ones, those whose
+    complex value is real, then those with fewer transcendental operators
+    (Exp, Log, KIV, trigonometric), then in the order of their postfix tokens
+    (1 < 2 < ... < 10 < Pi < E, then operators from Plus to KIV). Each is a SearchResult whose error is the engine's one-sample
+    error (f - value)^2. Formulas of up to 4 tokens are searched exhaustively;
+    longer ones from the operator at their root down, taking intermediate
+    values real where an operator must be inverted, so one that needs
+    complex intermediate values may be missed.
+    """
+    if not (isinstance(value, (int, float)) and math.isfinite(value)):
+        raise ValueError(f"value must be a finite real number; got {value!r}")
+    if not (isinstance(max_complexity, int) and max_complexity >= 1 and isinstance(limit, int) and limit >= 1):
+        raise ValueError(f"max_complexity and limit must be positive integers; got {max_complexity!r} and {limit!r}")
+    if not rtol > 0.0:
+        raise ValueError(f"rtol must be positive; got {rtol!r}")
+    depth = min(max_complexity, max(_TABLE_DEPTH, (max_complexity - 1) // 2))
+    solver = ClosedFormSolver(_table(depth), _SEARCH_SLACK * rtol)
+    found: List[SearchResult] = []
+    for size in range(1, max_complexity + 1):
+        formulas = solver.solve(np.array([float(value)]), size)
+        complex_valued = dict(zip(formulas.tokens, formulas.value.im != 0.0))
+        for tokens in sorted(complex_valued, key=lambda tokens: (complex_valued[tokens], *_simplicity(tokens))):
+            state = _native.refit(SETTINGS, (1, 0.0, tokens), [[0.0]], [float(value)])
+            if math.sqrt(state[1]) <= rtol * abs(value):
+                found.append(SearchResult._from_state(state))
+                if len(found) == limit:
+                    return found
+    return found
+
+
+@functools.lru_cache(maxsize=None)
+def _table(depth: int) -> ValueTable:
+    return ValueTable(depth)
+
+
+def _simplicity(tokens: Tokens) -> Tuple[int, Tuple[int, ...]]:
+    transcendental = sum(1 for token in tokens if token[0] == "op" and token[1] in _TRANSCENDENTAL)
+    return transcendental, tuple(_RANK[token] for token in tokens)
