@@ -41,11 +41,6 @@ from kiv_sr import KivComplexityError, Searcher, SearchResult
 from kiv_sr_tools import find_candidates, find_transformed, to_sympy
 
 
-# TEMPORARY stand-in (removed before merging): to_sympy without snapping, until snapping lands.
-def _to_sympy(result: SearchResult, names: Sequence[str], snap: Any = None) -> Any:
-    return to_sympy(result, names)
-
-
 ROWS = 50
 FRESH_ROWS = 200
 # Seconds the plain search may run; a search stopped by it returns the front of
@@ -320,7 +315,7 @@ def agrees(found: Any, data: Data, rtol: float) -> bool:
 def sympy_form(result: SearchResult, data: Data, snap: bool) -> Any:
     """`result` in SymPy over the problem's symbols (positive where its inputs are), constants snapped if asked."""
     names = [str(s) for s in data.symbols]
-    expression = _to_sympy(result, names, snap=(data.X, data.y)) if snap else to_sympy(result, names)
+    expression = to_sympy(result, names, snap=(data.X, data.y) if snap else None)
     return expression.subs({s: data.symbols[names.index(s.name)] for s in expression.free_symbols})
 
 
