@@ -53,11 +53,13 @@ TRANSFORMED_BUDGET = 2.0
 # Seconds SymPy may spend proving one formula equal to the law before the numeric check decides.
 SIMPLIFY_SECONDS = 10.0
 NUMERIC_RTOL = 1e-9
+# A first, cheap look at the fresh points rules out other functions before SymPy is asked.
+SCREEN_RTOL = 1e-6
 # A formula equal to the law fits the samples to rounding error, or close to it
 # when its constants are not fully refined; one whose mean squared error exceeds
 # this share of the targets' variance is another function, and is not snapped
 # or simplified.
-SCREEN = 1e-4
+SCREEN_ERROR = 1e-4
 # max_complexity -> beam_width. The default tiers, 6 and 7, run in about 15
 # minutes on 2 cores; at 8 an unsolved problem's last level alone takes some
 # seconds, and that tier runs only when asked for.
@@ -316,7 +318,7 @@ def sympy_form(result: SearchResult, data: Data, snap: bool) -> Any:
     """`result` in SymPy over the problem's symbols (positive where its inputs are), constants snapped if asked."""
     names = [str(s) for s in data.symbols]
     expression = to_sympy(result, names, snap=(data.X, data.y) if snap else None)
-    return expression.subs({s: data.symbols[names.index(s.name)] for s in expression.free_symbols})
+    return expression.xreplace({s: data.symbols[names.index(s.name)] for s in expression.free_symbols})
 
 
 def judge(front: Sequence[SearchResult], data: Data) -> Verdict:
@@ -324,10 +326,10 @@ def judge(front: Sequence[SearchResult], data: Data) -> Verdict:
     variance = max(float(np.var(data.y)), np.finfo(float).tiny)
     agreeing: Optional[Verdict] = None
     for result in sorted(front, key=lambda r: r.complexity):
-        if not result.error <= SCREEN * variance:
+        if not result.error <= SCREEN_ERROR * variance:
             continue
         found = sympy_form(result, data, snap=True)
-        if not agrees(found, data, 1e-6):
+        if not agrees(found, data, SCREEN_RTOL):
             continue
         if proved_equal(found, data.truth):
             return Verdict(True, "sympy", sympy.sstr(found))
