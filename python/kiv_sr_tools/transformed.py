@@ -43,7 +43,7 @@ def _everywhere(_: Values) -> bool:
 
 @dataclass(frozen=True)
 class Transform:
-    """A target y -> T(y) and the tokens that, appended to a formula g of T(y), give one of y.
+    """A target y -> T(y) and the tokens that, appended to a formula g of T(y), make it a formula of y.
 
     Defined on targets where `where` holds and every T(y) is finite.
     """
