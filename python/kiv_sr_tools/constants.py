@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import functools
 import math
+import numbers
 from typing import List, Tuple
 
 import numpy as np
@@ -20,8 +21,6 @@ SETTINGS = Searcher().__reduce__()[1]
 # Operand values computed by inverting operators carry rounding errors far above
 # rtol; formulas are searched this much more loosely, and the engine's own value decides.
 _SEARCH_SLACK = 1e4
-# Formulas of up to 4 tokens are all tabled in a few hundredths of a second; 5 would take a second.
-_TABLE_DEPTH = 4
 # Among equally short formulas with real values, algebraic ones come first, then
 # they are ordered by their postfix tokens: smaller leaves and simpler operators first.
 _TRANSCENDENTAL = frozenset({"KIV", "Exp", "Log", "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan"})
@@ -40,32 +39,39 @@ def identify_constant(
 
     Shorter formulas come first; among equally short ones, those whose
     complex value is real, then those with fewer transcendental operators
-    (Exp, Log, KIV, trigonometric), then in the order of their postfix tokens
-    (1 < 2 < ... < 10 < Pi < E, then operators from Plus to KIV). Each is a SearchResult whose error is the engine's one-sample
-    error (f - value)^2. Formulas of up to 4 tokens are searched exhaustively;
-    longer ones from the operator at their root down, taking intermediate
-    values real where an operator must be inverted, so one that needs
-    complex intermediate values may be missed.
+    (Exp, Log, KIV, trigonometric), then in the order of their postfix
+    tokens (1 < 2 < ... < 10 < Pi < E, then operators from Plus to KIV).
+    Each is a SearchResult whose error is the engine's one-sample error
+    (f - value)^2. Formulas of up to 4 tokens (5 from max_complexity 8 on)
+    are searched exhaustively; longer ones from the operator at their root
+    down, taking intermediate values real where an operator must be
+    inverted, so one that needs complex intermediate values may be missed.
     """
-    if not (isinstance(value, (int, float)) and math.isfinite(value)):
+    if not (isinstance(value, numbers.Real) and math.isfinite(value)):
         raise ValueError(f"value must be a finite real number; got {value!r}")
-    if not (isinstance(max_complexity, int) and max_complexity >= 1 and isinstance(limit, int) and limit >= 1):
+    if not all(isinstance(count, numbers.Integral) and count >= 1 for count in (max_complexity, limit)):
         raise ValueError(f"max_complexity and limit must be positive integers; got {max_complexity!r} and {limit!r}")
     if not rtol > 0.0:
         raise ValueError(f"rtol must be positive; got {rtol!r}")
-    depth = min(max_complexity, max(_TABLE_DEPTH, (max_complexity - 1) // 2))
-    solver = ClosedFormSolver(_table(depth), _SEARCH_SLACK * rtol)
+    solver = ClosedFormSolver(_table(_table_depth(int(max_complexity))), _SEARCH_SLACK * rtol)
     found: List[SearchResult] = []
-    for size in range(1, max_complexity + 1):
+    for size in range(1, int(max_complexity) + 1):
         formulas = solver.solve(np.array([float(value)]), size)
         complex_valued = dict(zip(formulas.tokens, formulas.value.im != 0.0))
-        for tokens in sorted(complex_valued, key=lambda tokens: (complex_valued[tokens], *_simplicity(tokens))):
+        for tokens in sorted(complex_valued, key=lambda tokens: _simplicity(tokens, complex_valued[tokens])):
             state = _native.refit(SETTINGS, (1, 0.0, tokens), [[0.0]], [float(value)])
             if math.sqrt(state[1]) <= rtol * abs(value):
                 found.append(SearchResult._from_state(state))
-                if len(found) == limit:
+                if len(found) >= limit:
                     return found
     return found
+
+
+def _table_depth(max_complexity: int) -> int:
+    """How many tokens the table of all formulas holds. A table of 4 tokens takes
+    0.05 s to build, one of 5 tokens 0.8 s but makes searches of 8 or more tokens
+    ten times as fast. A table of half a formula's tokens holds one of its operands."""
+    return min(max_complexity, 4) if max_complexity <= 7 else max(5, (max_complexity - 1) // 2)
 
 
 @functools.lru_cache(maxsize=None)
@@ -73,6 +79,7 @@ def _table(depth: int) -> ValueTable:
     return ValueTable(depth)
 
 
-def _simplicity(tokens: Tokens) -> Tuple[int, Tuple[int, ...]]:
+def _simplicity(tokens: Tokens, complex_valued: bool) -> Tuple[bool, int, Tuple[int, ...]]:
+    """The order of equally long formulas, simplest first."""
     transcendental = sum(1 for token in tokens if token[0] == "op" and token[1] in _TRANSCENDENTAL)
-    return transcendental, tuple(_RANK[token] for token in tokens)
+    return complex_valued, transcendental, tuple(_RANK[token] for token in tokens)

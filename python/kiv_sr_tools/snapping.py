@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+import numbers
 from typing import Any, Dict, List, Tuple
 
 import numpy as np
@@ -16,7 +17,7 @@ from .constants import SETTINGS, identify_constant
 from .search import _FAILURES
 
 DEFAULT_TOLERANCE = 1e-9
-# Candidates are q * base for rationals q = p / d with d at most this, within WINDOW (relative) of the constant.
+# Candidates are p/q * base with q at most MAX_DENOMINATOR, within WINDOW * |c| of the constant c.
 MAX_DENOMINATOR = 12
 WINDOW = 0.01
 _BASES: Tuple[Tuple[float, Tokens], ...] = (
@@ -53,9 +54,11 @@ def snap_constants(
     sqrt(3) and ln(2), with q <= 12 and within 1 % of c, and the first
     closed form of up to 5 tokens that identify_constant finds within 1e-9
     of c; the first one the rule keeps, in order of fewest tokens, then
-    nearest to c, replaces c. Returns `result` itself when no constant is
-    replaced.
+    nearest to c, replaces c (a constant of exactly 0 can only become the
+    constant 0). Returns `result` itself when no constant is replaced.
     """
+    if not (isinstance(tolerance, numbers.Real) and 0.0 <= tolerance < math.inf):
+        raise ValueError(f"tolerance must be a finite number >= 0; got {tolerance!r}")
     inputs = np.asarray(X, dtype=np.float64)
     inputs = inputs.reshape(-1, 1) if inputs.ndim == 1 else inputs
     targets = np.asarray(y, dtype=np.float64)
@@ -93,7 +96,8 @@ def _candidates(value: float) -> List[Tokens]:
     near: Dict[Tokens, float] = {}
     for base, base_tokens in _BASES:
         for q in range(1, MAX_DENOMINATOR + 1):
-            p = round(value * q / base)
+            multiple = value * q / base
+            p = round(multiple) if math.isfinite(multiple) else 0
             if p != 0 and math.gcd(p, q) == 1 and abs(p / q * base - value) <= WINDOW * abs(value):
                 near.setdefault(_multiple(p, q, base_tokens), abs(p / q * base - value))
     for closed_form in identify_constant(value, max_complexity=_IDENTIFY_COMPLEXITY, rtol=_IDENTIFY_RTOL, limit=1):
