@@ -40,7 +40,6 @@ import kiv_sr
 from kiv_sr import KivComplexityError, Searcher, SearchResult
 from kiv_sr_tools import find_candidates, find_transformed, to_sympy
 
-
 ROWS = 50
 FRESH_ROWS = 200
 # Seconds the plain search may run; a search stopped by it returns the front of
