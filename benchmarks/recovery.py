@@ -40,7 +40,6 @@ import kiv_sr
 from kiv_sr import KivComplexityError, Searcher, SearchResult
 from kiv_sr_tools import find_candidates, find_transformed, to_sympy
 
-
 ROWS = 50
 FRESH_ROWS = 200
 # Seconds the plain search may run; a search stopped by it returns the front of
@@ -60,9 +59,9 @@ SCREEN_RTOL = 1e-6
 # this share of the targets' variance is another function, and is not snapped
 # or simplified.
 SCREEN_ERROR = 1e-4
-# max_complexity -> beam_width. The default tiers, 6 and 7, run in about 15
-# minutes on 2 cores; at 8 an unsolved problem's last level alone takes some
-# seconds, and that tier runs only when asked for.
+# max_complexity -> beam_width. The default tiers, 6 and 7, take 6 to 11
+# minutes on 2 cores; tier 8, where an unsolved problem's last level alone
+# takes seconds, 20 to 25 more, and runs only when asked for.
 TIERS = {6: 250, 7: 250, 8: 250}
 DEFAULT_TIERS = [6, 7]
 QUICK = ("Nguyen-1", "Nguyen-8", "Nguyen-11", "Keijzer-14", "Livermore-22", "Feynman-I.6.2a", "Feynman-II.3.24")
