@@ -45,10 +45,11 @@ FRESH_ROWS = 200
 # Seconds the plain search may run; a search stopped by it returns the front of
 # the levels it completed. The budget guards against runaway searches, and
 # times are measured, not capped to match: the transformed search runs up to
-# eight searches under one deadline, the plain one first, so it gets
-# TRANSFORMED_BUDGET times as long, lest the plain part leave the others nothing.
+# fourteen searches under one deadline (y, seven transforms of y, and y over and
+# times each of up to three inputs), the plain one first, so it gets
+# TRANSFORMED_BUDGET times as long, lest the first searches leave the others nothing.
 MAX_TIME = 20.0
-TRANSFORMED_BUDGET = 2.0
+TRANSFORMED_BUDGET = 10.0
 # Seconds SymPy may spend proving one formula equal to the law before the numeric check decides.
 SIMPLIFY_SECONDS = 10.0
 NUMERIC_RTOL = 1e-9

@@ -32,8 +32,8 @@ Tokens = Tuple[Tuple[Any, ...], ...]
 # The arguments of search_job: settings, X, the target, the deadline.
 Job = Tuple[Tuple[Any, ...], npt.ArrayLike, npt.ArrayLike, Optional[float]]
 
-EXP, NEG, INV, SQRT, SQUARE, LOG, DIVIDE = (
-    ("op", name) for name in ("Exp", "Neg", "Inv", "Sqrt", "Square", "Log", "Divide")
+EXP, NEG, INV, SQRT, SQUARE, LOG, TIMES, DIVIDE = (
+    ("op", name) for name in ("Exp", "Neg", "Inv", "Sqrt", "Square", "Log", "Times", "Divide")
 )
 
 
@@ -71,7 +71,11 @@ TRANSFORMS = (
     Transform("cube", "y^3", lambda y: y**3, (LOG, ("real", 3.0), DIVIDE, EXP), lambda y: bool(np.all(y > 0))),
     Transform("exp", "exp(y)", np.exp, (LOG,)),
 )
-TRANSFORM_NAMES = tuple(dict.fromkeys(transform.name for transform in TRANSFORMS))
+# Laws that are a product with one input, y = x_i g or y = g / x_i, are searched as
+# g = y / x_i or g = y x_i: two tokens shorter, and g fits its target where the
+# product's other factor alone fits y badly. One search per input column.
+INPUT_SCALINGS = ("over_input", "times_input")
+TRANSFORM_NAMES = (*dict.fromkeys(transform.name for transform in TRANSFORMS), *INPUT_SCALINGS)
 PLAIN = Transform("plain", "y", lambda y: y, ())  # the search on y itself
 
 
@@ -94,10 +98,13 @@ def find_transformed(
     formula g found becomes Exp(g)), "log_neg" (log(-y), y < 0; Neg(Exp(g))),
     "inverse" (1/y; Inv(g)), "square" (y^2, y >= 0 or y <= 0; Sqrt(g) or
     Neg(Sqrt(g))), "sqrt" (sqrt y, y >= 0; Square(g)), "cube" (y^3, y > 0;
-    Exp(Divide(Log(g), 3))), "exp" (exp y; Log(g)). The search on T(y) runs
-    with max_complexity lowered by the tokens that undo T, so every formula
-    returned stays within the searcher's max_complexity; each undone formula
-    is refitted on y as the search refits its answers.
+    Exp(Divide(Log(g), 3))), "exp" (exp y; Log(g)), and for each input
+    column x_i without zeros "over_input" (y / x_i; Times(g, x_i)) and
+    "times_input" (y x_i; Divide(g, x_i)). Every search runs at the
+    searcher's max_complexity, so a formula undone from T(y) may exceed it
+    by the tokens that undo T (one to four); each undone formula is refitted
+    on y as the search refits its answers. When the search on y ends early on
+    an exact fit, as a search does, no transformed target is searched.
 
     The result is one strict Pareto front, lowest error first: each formula's
     error is below that of every simpler one. The searches share one deadline
@@ -106,7 +113,7 @@ def find_transformed(
     stops, and one RuntimeWarning names every search that stopped early.
     Ctrl-C stops the running search and skips the rest. Each search prints
     its progress as a search does, on y first, then on each T(y) in the order
-    above.
+    above, the input scalings column by column.
 
     With a Dask `distributed.Client` as `client`, the searches run side by
     side, one task each, and print on the workers; the refits and the merge
@@ -115,16 +122,18 @@ def find_transformed(
     """
     check_budget(max_time)
     settings = settings_of(searcher, alpha, l1_ratio)
-    values = _float_targets(y)
-    targets = [PLAIN, *(t for t in _defined(_chosen(transforms), values) if len(t.back) < settings[0])]
+    values = _float_array(y, 1)
+    targets = [PLAIN, *_defined(_chosen(transforms, X), values)]
     deadline = None if max_time is None else time.time() + max_time
     # y goes to its search as given, for the engine to read or refuse as it does in every search.
-    jobs = [(_lowered(settings, len(t.back)), X, y if t is PLAIN else t.forward(values), deadline) for t in targets]
-    outcomes = _outcomes_here(jobs) if client is None else _outcomes_on(client, jobs)
+    jobs = [(settings, X, y if t is PLAIN else t.forward(values), deadline) for t in targets]
+    futures = [] if client is None else _submitted(client, jobs)
+    outcomes = _outcomes_here(jobs) if client is None else [future.result for future in futures]
 
+    max_complexity = settings[0]
     found: List[SearchResult] = []
     stops: List[str] = []
-    for target, job, outcome_of in zip(targets, jobs, outcomes):
+    for target, outcome_of in zip(targets, outcomes):
         try:
             outcome = outcome_of()
         except KivComplexityError:
@@ -133,10 +142,12 @@ def find_transformed(
             continue  # no formula of T(y) has a value on every row
         found.extend(_undone(state, target.back, settings, X, values) for state in outcome.states)
         if outcome.stopped_by is not None:
-            note = stop_note(outcome.stopped_by, outcome.levels, max_time, job[0][0])
+            note = stop_note(outcome.stopped_by, outcome.levels, max_time, max_complexity)
             stops.append(f"the search on {target.label} {note}")
-        if outcome.stopped_by == "interrupt":
+        if outcome.stopped_by == "interrupt" or (target is PLAIN and _ended_on_exact_fit(outcome, max_complexity)):
             break
+    for future in futures:
+        future.cancel()  # those skipped
     if stops:
         warnings.warn(f"{'; '.join(stops)}. The front holds what they found.", RuntimeWarning, stacklevel=2)
     return pareto_front(found)
@@ -168,42 +179,60 @@ def _outcomes_here(jobs: Sequence[Job]) -> Iterator[Callable[[], Outcome]]:
     return (functools.partial(search_job, *job) for job in jobs)
 
 
-def _outcomes_on(client: Any, jobs: Sequence[Job]) -> List[Callable[[], Outcome]]:
+def _submitted(client: Any, jobs: Sequence[Job]) -> List[Any]:
     require("distributed", "find_transformed(client=...)", "Dask distributed", "dask")
     # Not pure: Dask would hash the data to name each task.
-    return [client.submit(search_job, *job, pure=False).result for job in jobs]
+    return [client.submit(search_job, *job, pure=False) for job in jobs]
 
 
-def _chosen(transforms: Optional[Union[str, Iterable[str]]]) -> List[Transform]:
-    if transforms is None:
-        return list(TRANSFORMS)
-    names = [transforms] if isinstance(transforms, str) else list(transforms)
+def _ended_on_exact_fit(outcome: Outcome, max_complexity: int) -> bool:
+    """Whether the search ended before its last level unstopped: only a formula that
+    fits the targets exactly ends a search so, and then no transform is needed."""
+    return outcome.stopped_by is None and outcome.levels < max_complexity
+
+
+def _chosen(transforms: Optional[Union[str, Iterable[str]]], X: npt.ArrayLike) -> List[Transform]:
+    names = TRANSFORM_NAMES if transforms is None else [transforms] if isinstance(transforms, str) else list(transforms)
     for name in names:
         if name not in TRANSFORM_NAMES:
             raise ValueError(f"unknown transform {name!r}; the transforms are {', '.join(TRANSFORM_NAMES)}")
-    return [transform for transform in TRANSFORMS if transform.name in names]
+    return [transform for transform in (*TRANSFORMS, *_input_scalings(X)) if transform.name in names]
+
+
+def _input_scalings(X: npt.ArrayLike) -> Iterator[Transform]:
+    """y / x_i and y x_i for each input column i without zeros (where the product undoes them exactly)."""
+    for column, values in enumerate(_float_array(X, 2).T):
+        if np.all(np.isfinite(values)) and np.all(values != 0):
+            variable = ("var", column)
+            yield Transform("over_input", f"y/x{column}", _divided_by(values), (variable, TIMES))
+            yield Transform("times_input", f"y*x{column}", _multiplied_by(values), (variable, DIVIDE))
+
+
+def _divided_by(x: Values) -> Callable[[Values], Values]:
+    return lambda y: y / x
+
+
+def _multiplied_by(x: Values) -> Callable[[Values], Values]:
+    return lambda y: y * x
 
 
 def _defined(chosen: Sequence[Transform], y: Values) -> List[Transform]:
-    """The first of each name defined on y."""
+    """Of the transforms of each label, the first defined on y."""
     defined: Dict[str, Transform] = {}
     for transform in chosen:
-        if transform.name not in defined and transform.defined_on(y):
-            defined[transform.name] = transform
+        if transform.label not in defined and transform.defined_on(y):
+            defined[transform.label] = transform
     return list(defined.values())
 
 
-def _float_targets(y: npt.ArrayLike) -> Values:
-    """y as a 1-D float array; empty where NumPy cannot read it so, leaving it to the search on y."""
+def _float_array(values: npt.ArrayLike, ndim: int) -> Values:
+    """`values` as a float array of `ndim` dimensions; empty where NumPy cannot read it so,
+    leaving the data to the search on y, which refuses it as every search does."""
     try:
-        values = np.asarray(y, dtype=np.float64)
+        array = np.asarray(values, dtype=np.float64)
     except (TypeError, ValueError):
-        return np.empty(0)
-    return values if values.ndim == 1 else np.empty(0)
-
-
-def _lowered(settings: Tuple[Any, ...], tokens: int) -> Tuple[Any, ...]:
-    return (settings[0] - tokens, *settings[1:])
+        return np.empty((0,) * ndim)
+    return array if array.ndim == ndim else np.empty((0,) * ndim)
 
 
 def _undone(state: Any, back: Tokens, settings: Tuple[Any, ...], X: npt.ArrayLike, y: Values) -> SearchResult:

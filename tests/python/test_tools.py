@@ -125,7 +125,8 @@ class StateOf:
     (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0], max_time=0), ValueError, "max_time must be a positive"),
     (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0, 2.0]), kiv_sr.KivDimensionError, "non-empty and equal"),
     (lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0], transforms=["log", "cosh"]), ValueError,
-     "unknown transform 'cosh'; the transforms are log, log_neg, inverse, square, sqrt, cube, exp"),
+     "unknown transform 'cosh'; the transforms are log, log_neg, inverse, square, sqrt, cube, exp, over_input, "
+     "times_input"),
     (lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0, 2.0]), kiv_sr.KivDimensionError, "non-empty and equal"),
 ])
 def test_refusals(call, error, message):

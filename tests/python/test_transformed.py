@@ -43,32 +43,40 @@ def test_a_law_the_plain_search_misses(fronts, name):
     np.testing.assert_allclose(errors, np.mean(squares, axis=1), rtol=1e-9, atol=1e-20)
 
 
-# Each search leaves room for the tokens that undo its transform within max_complexity.
-@pytest.mark.parametrize("y, transforms, max_complexity, searched", [
-    ([0.5, 2.0, 3.0], None, 5,
-     lambda y: [(5, y), (4, np.log(y)), (4, 1 / y), (4, y**2), (4, np.sqrt(y)), (1, y**3), (4, np.exp(y))]),
-    ([-0.5, -2.0, -3.0], None, 5, lambda y: [(5, y), (3, np.log(-y)), (4, 1 / y), (3, y**2), (4, np.exp(y))]),
-    ([-0.5, 0.0, 3.0], None, 5, lambda y: [(5, y), (4, np.exp(y))]),
-    ([0.5, 2.0, 800.0], ["exp", "sqrt", "log_neg"], 5, lambda y: [(5, y), (4, np.sqrt(y))]),
-    ([0.5, 2.0, 3.0], "cube", 4, lambda y: [(4, y)]),
+COLUMN = [[1.0], [2.0], [3.0]]
+
+
+# Each search runs at the searcher's max_complexity; a plain search that ends early on an exact fit leaves no other.
+@pytest.mark.parametrize("X, y, transforms, levels, searched", [
+    (COLUMN, [0.5, 2.0, 3.0], None, 5, lambda x, y: [y, np.log(y), 1 / y, y**2, np.sqrt(y), y**3, np.exp(y), y / x, y * x]),
+    (COLUMN, [-0.5, -2.0, -3.0], None, 5, lambda x, y: [y, np.log(-y), 1 / y, y**2, np.exp(y), y / x, y * x]),
+    (COLUMN, [-0.5, 0.0, 3.0], None, 5, lambda x, y: [y, np.exp(y), y / x, y * x]),
+    (COLUMN, [0.5, 2.0, 800.0], ["exp", "sqrt", "log_neg"], 5, lambda x, y: [y, np.sqrt(y)]),
+    ([[1.0, 0.0], [2.0, 1.0], [3.0, 2.0]], [0.5, 2.0, 3.0], "over_input", 5, lambda x, y: [y, y / x]),
+    (COLUMN, [0.5, 2.0, 3.0], None, 4, lambda x, y: [y]),
 ])
-def test_only_transforms_defined_on_y_run(monkeypatch, y, transforms, max_complexity, searched):
+def test_only_transforms_defined_on_the_data_run(monkeypatch, X, y, transforms, levels, searched):
     runs = []
 
     def run(settings, X, target, left):
         runs.append((settings[0], list(target)))
-        return transformed.Outcome([], 1, None)
+        return transformed.Outcome([], levels, None)
 
     monkeypatch.setattr(transformed, "run", run)
-    find_transformed(kiv_sr.Searcher(max_complexity), [[1.0], [2.0], [3.0]], y, transforms=transforms)
-    assert runs == [(complexity, pytest.approx(list(target))) for complexity, target in searched(np.array(y))]
+    find_transformed(kiv_sr.Searcher(5), X, y, transforms=transforms)
+    assert runs == [(5, pytest.approx(list(target))) for target in searched(np.array(X)[:, 0], np.array(y))]
 
 
-@pytest.mark.parametrize("transform", transformed.TRANSFORMS, ids=lambda t: f"{t.name}-{len(t.back)}")
+INPUT = np.linspace(1.0, 2.0, 9)
+
+
+@pytest.mark.parametrize("transform", [*transformed.TRANSFORMS, *transformed._input_scalings(INPUT.reshape(-1, 1))],
+                         ids=lambda t: f"{t.label}-{len(t.back)}")
 def test_the_tokens_of_each_transform_undo_it(transform):
     y = next(y for y in (np.linspace(0.5, 3.0, 9), -np.linspace(0.5, 3.0, 9)) if transform.defined_on(y))
-    undone = kiv_sr.SearchResult._from_state((1, 0.0, (("var", 0), *transform.back)))
-    np.testing.assert_allclose(undone.eval_batch(transform.forward(y).reshape(-1, 1)), y, rtol=1e-12)
+    # g is column 1, the transformed target; column 0 is the input the scalings use.
+    undone = kiv_sr.SearchResult._from_state((1, 0.0, (("var", 1), *transform.back)))
+    np.testing.assert_allclose(undone.eval_batch(np.column_stack([INPUT, transform.forward(y)])), y, rtol=1e-12)
 
 
 def test_the_searches_share_one_deadline():
@@ -78,7 +86,7 @@ def test_the_searches_share_one_deadline():
         front = find_transformed(kiv_sr.Searcher(9, 0.1, 300), X, y, max_time=0.3)
     # The search on y takes the whole budget; the next ones find none left.
     stopped = r"the search on {} stopped at its time budget of 0.3 s after completing level {} of {}"
-    expected = "; ".join([stopped.format("y", r"\d", 9), stopped.format(r"log\(y\)", 0, 8), ".*"])
+    expected = "; ".join([stopped.format("y", r"\d", 9), stopped.format(r"log\(y\)", 0, 9), ".*"])
     assert re.fullmatch(expected, str(warned[0].message))
     assert front == sorted(front, key=lambda r: r.error) and front[0].complexity < 9
 
