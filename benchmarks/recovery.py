@@ -20,6 +20,7 @@ Progress goes to standard error, the tables to standard output.
 from __future__ import annotations
 
 import argparse
+import collections
 import contextlib
 import datetime
 import os
@@ -39,6 +40,7 @@ import sympy
 import kiv_sr
 from kiv_sr import KivComplexityError, Searcher, SearchResult
 from kiv_sr_tools import find_candidates, find_transformed, to_sympy
+from kiv_sr_tools.transformed import TRANSFORMS, input_scalings
 
 ROWS = 50
 FRESH_ROWS = 200
@@ -260,6 +262,7 @@ class Verdict:
     recovered: bool
     how: str  # "sympy" (proved), "numeric" (to NUMERIC_RTOL on fresh points) or "" when not recovered
     formula: str
+    found_on: str = "y"  # the target whose search found the recovered formula, as far as its last tokens tell
 
 
 @dataclass(frozen=True)
@@ -321,6 +324,13 @@ def sympy_form(result: SearchResult, data: Data, snap: bool) -> Any:
     return expression.xreplace({s: data.symbols[names.index(s.name)] for s in expression.free_symbols})
 
 
+def found_on(result: SearchResult, X: np.ndarray) -> str:
+    """The transformed target that the formula's last tokens undo (the longest such), else y."""
+    tokens = result.__reduce__()[1][0][2]
+    undoing = [t for t in (*TRANSFORMS, *input_scalings(X)) if tokens[-len(t.back) :] == t.back]
+    return max(undoing, key=lambda t: len(t.back)).label if undoing else "y"
+
+
 def judge(front: Sequence[SearchResult], data: Data) -> Verdict:
     """Whether some member of `front` is the law; the simplest proved member, else the simplest agreeing one."""
     variance = max(float(np.var(data.y)), np.finfo(float).tiny)
@@ -332,9 +342,9 @@ def judge(front: Sequence[SearchResult], data: Data) -> Verdict:
         if not agrees(found, data, SCREEN_RTOL):
             continue
         if proved_equal(found, data.truth):
-            return Verdict(True, "sympy", sympy.sstr(found))
+            return Verdict(True, "sympy", sympy.sstr(found), found_on(result, data.X))
         if agreeing is None and agrees(found, data, NUMERIC_RTOL):
-            agreeing = Verdict(True, "numeric", sympy.sstr(found))
+            agreeing = Verdict(True, "numeric", sympy.sstr(found), found_on(result, data.X))
     if agreeing is not None:
         return agreeing
     if not front:
@@ -380,10 +390,14 @@ def cell(run: Run) -> Tuple[str, str]:
 
 
 def formula_of(outcome: Outcome) -> str:
-    """The transformed search's formula when it recovered the law, else the plain one's; the best found otherwise."""
-    if outcome.transformed.verdict.recovered or not outcome.plain.verdict.recovered:
-        return outcome.transformed.verdict.formula
-    return outcome.plain.verdict.formula
+    """The transformed search's formula when it recovered the law, with the target it was found on
+    when the plain search missed it, else the plain one's; the best found otherwise."""
+    transformed = outcome.transformed.verdict
+    if transformed.recovered and not outcome.plain.verdict.recovered:
+        return f"{transformed.formula}` on {transformed.found_on}"
+    if transformed.recovered or not outcome.plain.verdict.recovered:
+        return f"{transformed.formula}`"
+    return f"{outcome.plain.verdict.formula}`"
 
 
 def report(outcomes: Sequence[Outcome], max_complexity: int, beam_width: int, max_time: float) -> None:
@@ -395,9 +409,14 @@ def report(outcomes: Sequence[Outcome], max_complexity: int, beam_width: int, ma
     print("|---|---:|---|---:|---|---:|---|")
     for o in outcomes:
         plain, transformed = cell(o.plain), cell(o.transformed)
-        columns = [o.problem.name, str(len(o.problem.names)), *plain, *transformed, f"`{formula_of(o)}`"]
+        columns = [o.problem.name, str(len(o.problem.names)), *plain, *transformed, f"`{formula_of(o)}"]
         print(f"| {' | '.join(columns)} |")
     lost = [o.problem.name for o in outcomes if o.plain.verdict.recovered and not o.transformed.verdict.recovered]
+    gained = collections.Counter(
+        o.transformed.verdict.found_on
+        for o in outcomes
+        if o.transformed.verdict.recovered and not o.plain.verdict.recovered
+    )
     plain_seconds = sum(o.plain.seconds for o in outcomes)
     transformed_seconds = sum(o.transformed.seconds for o in outcomes)
     extra = transformed_seconds - plain_seconds
@@ -407,7 +426,8 @@ def report(outcomes: Sequence[Outcome], max_complexity: int, beam_width: int, ma
         f"transformed {sum(o.transformed.verdict.recovered for o in outcomes)} of {count} "
         f"(by SymPy {sum(o.transformed.verdict.how == 'sympy' for o in outcomes)}, "
         f"numerically {sum(o.transformed.verdict.how == 'numeric' for o in outcomes)}). "
-        f"Recovered plain but lost by the transformed search: {', '.join(lost) if lost else 'none'}.\n"
+        f"Recovered plain but lost by the transformed search: {', '.join(lost) if lost else 'none'}. "
+        f"Found only on a transformed target: {', '.join(f'{n} on {t}' for t, n in gained.most_common()) or 'none'}.\n"
         f"Search time: plain {plain_seconds:.1f} s, transformed {transformed_seconds:.1f} s; "
         f"extra {extra:.1f} s in all, {extra / count:.2f} s per problem "
         f"({transformed_seconds / plain_seconds:.1f}x). * = stopped at the time budget."

@@ -196,10 +196,10 @@ def _chosen(transforms: Optional[Union[str, Iterable[str]]], X: npt.ArrayLike) -
     for name in names:
         if name not in TRANSFORM_NAMES:
             raise ValueError(f"unknown transform {name!r}; the transforms are {', '.join(TRANSFORM_NAMES)}")
-    return [transform for transform in (*TRANSFORMS, *_input_scalings(X)) if transform.name in names]
+    return [transform for transform in (*TRANSFORMS, *input_scalings(X)) if transform.name in names]
 
 
-def _input_scalings(X: npt.ArrayLike) -> Iterator[Transform]:
+def input_scalings(X: npt.ArrayLike) -> Iterator[Transform]:
     """y / x_i and y x_i for each input column i without zeros (where the product undoes them exactly)."""
     for column, values in enumerate(_float_array(X, 2).T):
         if np.all(np.isfinite(values)) and np.all(values != 0):
