@@ -48,20 +48,25 @@ inline Registry& registry() {
     return instance;
 }
 
-inline ThreadTally& this_thread_tally() {
-    thread_local ThreadTally* tally = [] {
-        Registry& all = registry();
-        std::lock_guard lock(all.mutex);
-        return &all.tallies.emplace_back();
-    }();
-    return *tally;
+// The calling thread's slot; a plain pointer, so that the common path reads
+// it without a guard or a call.
+inline thread_local ThreadTally* thread_tally = nullptr;
+
+[[gnu::noinline]] inline ThreadTally* register_thread() {
+    Registry& all = registry();
+    std::lock_guard lock(all.mutex);
+    thread_tally = &all.tallies.emplace_back();
+    return thread_tally;
 }
 
 inline void record(Function f, double a, double b = 0.0) {
-    std::atomic<std::uint64_t>& calls = this_thread_tally().calls[f];
-    const std::uint64_t n = calls.load(std::memory_order_relaxed);
-    calls.store(n + 1, std::memory_order_relaxed);
-    if (n % kSampleEvery == 0) this_thread_tally().samples[f][(n / kSampleEvery) % kSampleSlots] = {a, b};
+    ThreadTally* tally = thread_tally;
+    if (!tally) [[unlikely]]
+        tally = register_thread();
+    const std::uint64_t n = tally->calls[f].load(std::memory_order_relaxed);
+    tally->calls[f].store(n + 1, std::memory_order_relaxed);
+    if (n % kSampleEvery == 0) [[unlikely]]
+        tally->samples[f][(n / kSampleEvery) % kSampleSlots] = {a, b};
 }
 
 // Calls made so far by all threads, per function.
