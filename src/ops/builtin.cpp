@@ -247,6 +247,15 @@ struct CubeRule {
     }
 };
 
+// v where acceptable, else kAbsent. Selecting part by part keeps the value
+// in registers and the row loop free of branches; selecting the whole
+// Complex made GCC pick a pointer to it and read the result back through
+// memory, a store-forwarding stall on every row.
+Complex screened(Complex v) {
+    const bool keep = is_acceptable(v);
+    return {keep ? v.re : kAbsent.re, keep ? v.im : kAbsent.im};
+}
+
 template <class Rule>
 concept Binary = requires(Complex z) { Rule::apply(z, z); };
 
@@ -288,7 +297,7 @@ public:
                 value = Rule::apply(args[0][r], args[1][r]);
             else
                 value = Rule::apply(args[0][r]);
-            out[r] = value && is_acceptable(*value) ? *value : kAbsent;
+            out[r] = screened(value.value_or(kAbsent));
         }
     }
 
