@@ -174,12 +174,12 @@ inline std::array<double, kFunctions> seconds_per_call() {
         if (arguments.empty()) continue;
         // The best of several rounds: other jobs on the cores only ever slow a round down.
         seconds[f] = std::numeric_limits<double>::infinity();
-        for (int round = 0; round < 5; ++round) {
+        for (int round = 0; round < 20; ++round) {
             volatile double sink = 0.0;
             std::uint64_t calls = 0;
             const auto start = clock::now();
             auto elapsed = clock::duration::zero();
-            while (elapsed < std::chrono::milliseconds(10)) {
+            while (elapsed < std::chrono::milliseconds(5)) {
                 double sum = 0.0;
                 for (const auto& a : arguments) sum += call(static_cast<Function>(f), a);
                 sink = sink + sum;
