@@ -117,6 +117,8 @@ TEST(Operators, EdgeValuesAreExactWithSignedZerosAndUndefinedPointsAbsent) {
         // Shortcuts on the real axis give the literal rules, every libm call made, bit for bit.
         {kExp, {{2, -0.0}}, C{std::exp(2.0) * std::cos(-0.0), std::exp(2.0) * std::sin(-0.0)}},
         {kLog, {{-2, -0.0}}, C{std::log(std::hypot(-2.0, -0.0)), std::atan2(-0.0, -2.0)}},
+        {kLog, {{-0.0, -3}}, C{std::log(std::hypot(-0.0, -3.0)), std::atan2(-3.0, -0.0)}},
+        {kLog, {{0, inf}}, C{std::log(std::hypot(0.0, inf)), std::atan2(inf, 0.0)}},
         {kSin, {{2, -0.0}}, C{std::sin(2.0) * std::cosh(-0.0), std::cos(2.0) * std::sinh(-0.0)}},
         {kCos, {{-700, 0}}, C{std::cos(-700.0) * std::cosh(0.0), -(std::sin(-700.0) * std::sinh(0.0))}},
         // Sqrt follows the signs of zero and of the real part.
