@@ -1,7 +1,8 @@
 // LibraryCalls: counts the C library's transcendental calls that the engine
 // makes and times each function alone, so that a benchmark can print how
 // much of a search's time those calls take: the floor that exact results
-// leave, since no call may be skipped or replaced by a cheaper formula.
+// leave, since no call whose result is needed may be replaced by a cheaper
+// formula.
 //
 // Only the benchmark links these wrappers (the linker's --wrap option turns
 // the engine's calls of log, atan2, ... into calls of __wrap_log, ...), so
