@@ -248,9 +248,9 @@ struct CubeRule {
 };
 
 // v where acceptable, else kAbsent. Selecting part by part keeps the value
-// in registers and the row loop free of branches; selecting the whole
-// Complex made GCC pick a pointer to it and read the result back through
-// memory, a store-forwarding stall on every row.
+// in registers; selecting the whole Complex made GCC pick a pointer to v or
+// to kAbsent and read the result back through memory, a store-forwarding
+// stall on every row.
 Complex screened(Complex v) {
     const bool keep = is_acceptable(v);
     return {keep ? v.re : kAbsent.re, keep ? v.im : kAbsent.im};

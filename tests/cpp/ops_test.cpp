@@ -114,7 +114,7 @@ TEST(Operators, EdgeValuesAreExactWithSignedZerosAndUndefinedPointsAbsent) {
         {kExp, {{-inf, -1}}, C{0, -0.0}},
         {kExp, {{nan, 1}}, C{nan, nan}},
         {kExp, {{nan, -0.0}}, C{nan, -0.0}},
-        // Shortcuts on the real axis give the literal rules, every libm call made, bit for bit.
+        // Shortcuts on the real and imaginary axes give the literal rules, every libm call made, bit for bit.
         {kExp, {{2, -0.0}}, C{std::exp(2.0) * std::cos(-0.0), std::exp(2.0) * std::sin(-0.0)}},
         {kLog, {{-2, -0.0}}, C{std::log(std::hypot(-2.0, -0.0)), std::atan2(-0.0, -2.0)}},
         {kLog, {{-0.0, -3}}, C{std::log(std::hypot(-0.0, -3.0)), std::atan2(-3.0, -0.0)}},
