@@ -14,12 +14,11 @@ void fill_param(const Token& param, std::size_t count, std::span<const Complex> 
     std::fill_n(values, count, param.index < params.size() ? params[param.index] : param.value);
 }
 
-// Applies the operator token `op` to its operand blocks into `result`,
-// marking unacceptable results absent.
+// Applies the operator token `op` to its operand blocks into `result`;
+// the operator marks unacceptable results absent.
 void apply(const PreparedExpression& expression, std::size_t op, const Complex* const* args, std::size_t count,
            Complex* result) {
     expression.registry().op(expression.tokens()[op].op_id).eval_block(args, result, count);
-    for (std::size_t r = 0; r < count; ++r) result[r] = is_acceptable(result[r]) ? result[r] : kAbsent;
 }
 
 std::size_t root(const PreparedExpression& expression) { return expression.tokens().size() - 1; }

@@ -25,16 +25,6 @@ namespace kiv {
 inline constexpr std::size_t kMaxVariables = 255;
 inline constexpr std::size_t kMaxParams = 255;
 
-// Operator results must stay strictly inside this magnitude to be accepted.
-inline constexpr double kMagnitudeBound = 1e15;
-
-// True when a computed value may enter further evaluation: both parts
-// finite and inside the bound. A NaN or infinite part fails the comparison,
-// so the bound alone decides; `&` keeps the test free of branches.
-inline bool is_acceptable(Complex v) {
-    return (std::fabs(v.re) < kMagnitudeBound) & (std::fabs(v.im) < kMagnitudeBound);
-}
-
 struct Expression {
     std::vector<Token> tokens;
     std::string formula;

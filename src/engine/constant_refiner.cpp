@@ -93,11 +93,17 @@ public:
             for (std::size_t k = 0; k < p.size(); ++k) {
                 evaluator_.evaluate_with_leaf(expression_, first, count, positions[k], {p[k] + kDifferenceStep, 0.0},
                                               block_.data());
+                // Local sums: through d[k] and g[k], which may alias anything,
+                // each row would wait for the previous row's store.
+                double dk = d[k];
+                double gk = g[k];
                 for (std::size_t r = 0; r < count; ++r) {
                     const double jacobian = (real_or_zero(block_[r]) - f0[r]) / kDifferenceStep;
-                    d[k] += jacobian * jacobian;
-                    g[k] += jacobian * residuals[r];
+                    dk += jacobian * jacobian;
+                    gk += jacobian * residuals[r];
                 }
+                d[k] = dk;
+                g[k] = gk;
             }
         }
     }

@@ -1,5 +1,6 @@
 #include "ops/builtin.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 #include "invariant.hpp"
@@ -49,6 +50,13 @@ struct TrigParts {
     Complex sine() const { return {sin_x * cosh_y, cos_x * sinh_y}; }
     Complex cosine() const { return {cos_x * cosh_y, -(sin_x * sinh_y)}; }
 };
+
+// Whether m is p's conjugate off the real axis, where ln m is then ln p's
+// conjugate to the bit: hypot is even and atan2 odd in the imaginary part
+// (a zero real part gives ±pi/2 whatever its sign). For a real argument
+// ArcTan's two logarithms are such a pair, so half of its hypot, log and
+// atan2 calls are saved.
+bool is_conjugate(Complex m, Complex p) { return m.re == p.re && m.im == -p.im && p.im != 0.0; }
 
 Complex square(Complex z) { return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im}; }
 
@@ -214,7 +222,7 @@ struct ArcTanRule {
         const Complex m{t.re + 1.0, t.im + 0.0};
         if (is_zero(p) || is_zero(m)) return {};
         const Complex lp = log(p);
-        const Complex lm = log(m);
+        const Complex lm = is_conjugate(m, p) ? Complex{lp.re, -lp.im} : log(m);
         const Complex d{lp.re - lm.re, lp.im - lm.im};
         return Complex{0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im};
     }
@@ -238,6 +246,15 @@ struct CubeRule {
         return Complex{z.re * s.re - z.im * s.im, z.re * s.im + z.im * s.re};
     }
 };
+
+// v where acceptable, else kAbsent. Selecting part by part keeps the value
+// in registers; selecting the whole Complex made GCC pick a pointer to v or
+// to kAbsent and read the result back through memory, a store-forwarding
+// stall on every row.
+Complex screened(Complex v) {
+    const bool keep = is_acceptable(v);
+    return {keep ? v.re : kAbsent.re, keep ? v.im : kAbsent.im};
+}
 
 template <class Rule>
 concept Binary = requires(Complex z) { Rule::apply(z, z); };
@@ -280,7 +297,7 @@ public:
                 value = Rule::apply(args[0][r], args[1][r]);
             else
                 value = Rule::apply(args[0][r]);
-            out[r] = value ? *value : kAbsent;
+            out[r] = screened(value.value_or(kAbsent));
         }
     }
 
@@ -320,7 +337,7 @@ ConstOp::ConstOp(std::string name, std::string latex, std::string python, Comple
     : name_(std::move(name)), latex_(std::move(latex)), python_(std::move(python)), value_(value) {}
 
 void ConstOp::eval_block(const Complex* const*, Complex* out, std::size_t rows) const {
-    for (std::size_t r = 0; r < rows; ++r) out[r] = value_;
+    std::fill_n(out, rows, is_acceptable(value_) ? value_ : kAbsent);
 }
 
 std::string ConstOp::debug_text() const {

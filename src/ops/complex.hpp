@@ -36,9 +36,13 @@ inline Complex divide(Complex a, Complex b) {
 // ln z. The caller has already checked that |z| != 0.
 inline Complex log(Complex z) {
     // On the real axis hypot(x, ±0) is |x| and atan2(±0, x) is ±0 or ±pi by
-    // the sign of x, exactly; skipping both calls changes no bit.
+    // the sign of x, exactly; on the imaginary axis hypot(±0, y) is |y| and
+    // atan2(y, ±0) is ±pi/2 by the sign of y. Skipping the calls there
+    // changes no bit; the inverse sine and cosine of real values beyond ±1
+    // take their logarithm on the imaginary axis.
     if (z.im == 0.0 && !std::isnan(z.re))
         return {std::log(std::fabs(z.re)), std::signbit(z.re) ? std::copysign(3.141592653589793, z.im) : z.im};
+    if (z.re == 0.0 && !std::isnan(z.im)) return {std::log(std::fabs(z.im)), std::copysign(1.5707963267948966, z.im)};
     return {std::log(modulus(z)), argument(z)};
 }
 

@@ -24,6 +24,16 @@ namespace kiv {
 // rejected" are treated alike, which is exactly what evaluation requires.
 inline constexpr Complex kAbsent{__builtin_nan(""), __builtin_nan("")};
 
+// Operator results must stay strictly inside this magnitude to be accepted.
+inline constexpr double kMagnitudeBound = 1e15;
+
+// True when a computed value may enter further evaluation: both parts
+// finite and inside the bound. A NaN or infinite part fails the comparison,
+// so the bound alone decides; `&` keeps the test free of branches.
+inline bool is_acceptable(Complex v) {
+    return (std::fabs(v.re) < kMagnitudeBound) & (std::fabs(v.im) < kMagnitudeBound);
+}
+
 class Operator {
 public:
     virtual ~Operator() = default;
@@ -36,7 +46,9 @@ public:
     virtual std::optional<Complex> eval(std::span<const Complex> args) const = 0;
 
     // out[r] = eval(args[0][r], args[1][r]) for r < rows, kAbsent where
-    // undefined. `out` may alias args[0].
+    // undefined or not acceptable: the screening that evaluation needs is
+    // done in the operator's own loop, while the value is still in
+    // registers. `out` may alias args[0].
     virtual void eval_block(const Complex* const* args, Complex* out, std::size_t rows) const = 0;
 
     virtual std::string to_latex(std::span<const std::string> args) const = 0;

@@ -59,6 +59,17 @@ TEST(Registry, BuiltinsInRegistrationOrderWithTextsArityAndCommutativityAndNoFew
     EXPECT_THROW_MSG(builtins().meta(23), InvariantViolation, "src/ops/registry");
 }
 
+// ArcTan's literal rule, -i/2 ln((1 - iz) / (1 + iz)) with both logarithms
+// computed by hypot, log and atan2, for rows where the operator takes the
+// second as the first's conjugate.
+Complex arctan_by_two_logarithms(Complex z) {
+    const Complex p{1.0 - (z.re * 0.0 - z.im), 0.0 - (z.re + z.im * 0.0)};
+    const Complex m{(z.re * 0.0 - z.im) + 1.0, (z.re + z.im * 0.0) + 0.0};
+    const double d_re = std::log(std::hypot(p.re, p.im)) - std::log(std::hypot(m.re, m.im));
+    const double d_im = std::atan2(p.im, p.re) - std::atan2(m.im, m.re);
+    return {0.0 * d_re - 0.5 * d_im, 0.5 * d_re + 0.0 * d_im};
+}
+
 TEST(Operators, EdgeValuesAreExactWithSignedZerosAndUndefinedPointsAbsent) {
     using C = Complex;
     constexpr auto none = std::nullopt;
@@ -74,6 +85,9 @@ TEST(Operators, EdgeValuesAreExactWithSignedZerosAndUndefinedPointsAbsent) {
         {kKiv, {{5, -3}, {0, 0}}, none},
         {kKiv, {{0, 0}, {1, 0}}, C{1, 0}},
         {kArcTan, {{0, -1}}, none},
+        {kArcTan, {{0.75, 0}}, arctan_by_two_logarithms({0.75, 0})},
+        {kArcTan, {{-3e5, -0.0}}, arctan_by_two_logarithms({-3e5, -0.0})},
+        {kArcTan, {{1e-300, 0}}, arctan_by_two_logarithms({1e-300, 0})},
         {kArcSin, {{1, 0}}, C{half_pi, -0.0}},
         {kArcCos, {{0, 0}}, C{half_pi, 0}},
         {kZero, {}, C{0, 0}},
@@ -100,9 +114,11 @@ TEST(Operators, EdgeValuesAreExactWithSignedZerosAndUndefinedPointsAbsent) {
         {kExp, {{-inf, -1}}, C{0, -0.0}},
         {kExp, {{nan, 1}}, C{nan, nan}},
         {kExp, {{nan, -0.0}}, C{nan, -0.0}},
-        // Shortcuts on the real axis give the literal rules, every libm call made, bit for bit.
+        // Shortcuts on the real and imaginary axes give the literal rules, every libm call made, bit for bit.
         {kExp, {{2, -0.0}}, C{std::exp(2.0) * std::cos(-0.0), std::exp(2.0) * std::sin(-0.0)}},
         {kLog, {{-2, -0.0}}, C{std::log(std::hypot(-2.0, -0.0)), std::atan2(-0.0, -2.0)}},
+        {kLog, {{-0.0, -3}}, C{std::log(std::hypot(-0.0, -3.0)), std::atan2(-3.0, -0.0)}},
+        {kLog, {{0, inf}}, C{std::log(std::hypot(0.0, inf)), std::atan2(inf, 0.0)}},
         {kSin, {{2, -0.0}}, C{std::sin(2.0) * std::cosh(-0.0), std::cos(2.0) * std::sinh(-0.0)}},
         {kCos, {{-700, 0}}, C{std::cos(-700.0) * std::cosh(0.0), -(std::sin(-700.0) * std::sinh(0.0))}},
         // Sqrt follows the signs of zero and of the real part.
