@@ -8,9 +8,10 @@ RuntimeWarning that says how far it got.
 
 from __future__ import annotations
 
+import contextlib
 import math
 import warnings
-from typing import Any, Dict, List, NamedTuple, Optional, Tuple, Type
+from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Tuple, Type
 
 import numpy.typing as npt
 
@@ -73,8 +74,15 @@ def settings_of(searcher: Searcher, alpha: Optional[float], l1_ratio: Optional[f
 
 def run(settings: Tuple[Any, ...], X: npt.ArrayLike, y: npt.ArrayLike, max_time: Optional[float]) -> Outcome:
     """The budgeted search with these settings; the engine's refusals as kiv_sr's exceptions."""
-    try:
+    with translated_failures():
         return Outcome(*_native.find_candidates_until(settings, X, y, max_time))
+
+
+@contextlib.contextmanager
+def translated_failures() -> Iterator[None]:
+    """The engine's refusals inside the block raised as kiv_sr's exceptions."""
+    try:
+        yield
     except _native.SearchFailed as failure:
         kind, message = failure.args
         raise _FAILURES[kind](message) from None
