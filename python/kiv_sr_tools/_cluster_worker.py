@@ -5,6 +5,7 @@ the candidates every finished level retained. Each worker process keeps its
 copy of a running search between tasks, keyed by the search's id, and brings it
 up to the task's level from those arguments; a worker that never saw the
 search (a replacement, or one that lost its memory) rebuilds it the same way.
+Copies are kept per worker, also when several workers share one process.
 Expansion and evaluation are deterministic, so every copy computes the same
 bits as the driver's own search would.
 """
@@ -15,10 +16,13 @@ import threading
 from collections import OrderedDict
 from typing import Any, List, Tuple
 
+import distributed
+
 from . import _native
 
-# A worker keeps the copies of this many searches; the oldest goes first.
-_KEPT_SEARCHES = 2
+# A process keeps this many copies (one per search and worker in it); the
+# least recently used goes first.
+_KEPT_COPIES = 8
 
 
 class _Copy:
@@ -43,7 +47,7 @@ class _Copy:
             self.expanded = level
 
 
-_copies: "OrderedDict[str, _Copy]" = OrderedDict()
+_copies: "OrderedDict[Tuple[str, str], _Copy]" = OrderedDict()
 _copies_lock = threading.Lock()
 
 
@@ -58,19 +62,20 @@ def evaluate_chunk(
     end: int,
 ) -> bytes:
     """The evaluations of candidates [begin, end) of `level`, in the form search_absorb takes."""
+    key = (distributed.get_worker().id, search_id)
     with _copies_lock:
-        copy = _copies.get(search_id)
+        copy = _copies.get(key)
         if copy is None or copy.expanded > level:
-            copy = _copies[search_id] = _Copy(settings, rows, targets)
-            while len(_copies) > _KEPT_SEARCHES:
+            copy = _copies[key] = _Copy(settings, rows, targets)
+            while len(_copies) > _KEPT_COPIES:
                 _copies.popitem(last=False)
-        _copies.move_to_end(search_id)
+        _copies.move_to_end(key)
     with copy.lock:
         copy.bring_to(level, retained)
         return _native.search_evaluate(copy.handle, begin, end)
 
 
-def forget(search_id: str) -> None:
-    """Drops this worker's copy of the search."""
+def forget(search_id: str, dask_worker: Any) -> None:
+    """Drops this worker's copy of the search (run through Client.run, which passes the worker)."""
     with _copies_lock:
-        _copies.pop(search_id, None)
+        _copies.pop((dask_worker.id, search_id), None)

@@ -161,10 +161,12 @@ class _ClusterSearch:
         except KeyboardInterrupt:
             return "interrupt"
         finally:
-            self.client.cancel(list(pending))
             _echo(self.driver)
-            with contextlib.suppress(Exception):
-                self.client.run(_cluster_worker.forget, self.token)
+            # A closed client has released its tasks and can reach no worker.
+            if self.client.status == "running":
+                self.client.cancel(list(pending))
+                with contextlib.suppress(Exception):
+                    self.client.run(_cluster_worker.forget, self.token)
 
     def _submit_level(self, count: int) -> Dict[Any, Tuple[int, int]]:
         """The level's chunk tasks, each with the candidate range it evaluates."""
