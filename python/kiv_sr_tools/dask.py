@@ -19,7 +19,7 @@ import sys
 import time
 import uuid
 import warnings
-from typing import Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
+from typing import Any, Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -30,7 +30,7 @@ from . import _cluster_worker, _native
 from ._optional import require
 from .search import check_budget, settings_of, stop_note, translated_failures
 
-distributed = require("distributed", "kiv_sr_tools.dask", "distributed", "dask")
+distributed = require("distributed", "kiv_sr_tools.dask", "Dask distributed", "dask")
 
 _METHODS = ("find_function", "find_multivariate", "find_candidates")
 
@@ -118,6 +118,21 @@ def find_function(
     return find_multivariate(client, searcher, np.asarray(xs, dtype=np.float64).reshape(-1, 1), ys, *args, **kwargs)
 
 
+class LevelRecord(NamedTuple):
+    """What one level of a cluster search did, for benchmarks: its candidates and
+    chunks, its seconds (and of those, the driver's own: expanding and retaining),
+    the bytes of its retained candidates (sent to every worker) and the bytes of
+    evaluations the chunks sent back."""
+
+    level: int
+    candidates: int
+    chunks: int
+    seconds: float
+    driver_seconds: float
+    retained_bytes: int
+    received_bytes: int
+
+
 class _ClusterSearch:
     """The driver of one search: expands, gathers the chunks' evaluations, retains."""
 
@@ -137,10 +152,7 @@ class _ClusterSearch:
         self.token = uuid.uuid4().hex[:8]
         self.data = client.scatter([rows, targets], broadcast=True, hash=False)
         self.retained: List[Any] = []  # futures of each finished level's retained candidates, from level 2
-        # Bytes of each finished level, from level 2: the retained candidates every worker
-        # receives, and the evaluations the chunks sent back.
-        self.retained_bytes: List[int] = []
-        self.received_per_level: List[int] = []
+        self.levels: List[LevelRecord] = []
 
     def run(self, deadline: Optional[float]) -> Optional[str]:
         """Runs the levels; None, or "time" / "interrupt" when stopped early."""
@@ -150,12 +162,22 @@ class _ClusterSearch:
             while not _native.search_status(self.driver)[1]:
                 if deadline is not None and time.monotonic() >= deadline:
                     return "time"
-                pending = self._submit_level(_native.search_expand(self.driver))
-                if not self._gather(pending, deadline):
+                start = time.perf_counter()
+                count = _native.search_expand(self.driver)
+                expanded = time.perf_counter()
+                pending = self._submit_level(count)
+                received = self._gather(pending, deadline)
+                if received is None:
                     return "time"
+                gathered = time.perf_counter()
                 retained = _native.search_finish_level(self.driver)
-                self.retained_bytes.append(len(retained))
                 self.retained.append(self.client.scatter(retained, broadcast=True, hash=False))
+                finished = time.perf_counter()
+                driver_seconds = (expanded - start) + (finished - gathered)
+                level = len(self.levels) + 2
+                self.levels.append(
+                    LevelRecord(level, count, len(pending), finished - start, driver_seconds, len(retained), received)
+                )
                 _echo(self.driver)
             return None
         except KeyboardInterrupt:
@@ -193,8 +215,9 @@ class _ClusterSearch:
         threads = max(1, int(sum(self.client.nthreads().values())))
         return max(1, -(-count // (threads * _CHUNKS_PER_THREAD)))
 
-    def _gather(self, bounds: Dict[Any, Tuple[int, int]], deadline: Optional[float]) -> bool:
-        """Takes in the chunks' evaluations as they arrive; False when the deadline came first."""
+    def _gather(self, bounds: Dict[Any, Tuple[int, int]], deadline: Optional[float]) -> Optional[int]:
+        """Takes in the chunks' evaluations as they arrive; the bytes received, or None when
+        the deadline came first."""
         timeout = None if deadline is None else max(0.0, deadline - time.monotonic())
         received = 0
         try:
@@ -205,9 +228,8 @@ class _ClusterSearch:
                 received += len(evaluated)
                 _echo(self.driver)
         except distributed.TimeoutError:
-            return False
-        self.received_per_level.append(received)
-        return True
+            return None
+        return received
 
 
 def _chunks(count: int, size: int) -> Iterator[Tuple[int, int]]:
