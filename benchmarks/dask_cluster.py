@@ -86,17 +86,56 @@ def main():
     print(f"in-process {before:.1f} s before and {after:.1f} s after, cluster {spread_seconds:.1f} s, "
           f"ratio to their mean {spread_seconds / local_seconds:.3f}, identical fronts: {same}")
     print()
-    print("| level | candidates | chunks | in-process s | cluster s | driver s | retained bytes | evaluations bytes |")
-    print("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    print("| level | candidates | chunks | in-process s | cluster s | driver expands s | driver retains s "
+          "| retained bytes | evaluations bytes |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for r in levels:
         print(f"| {r.level} | {r.candidates:,} | {r.chunks} | {local_levels.get(r.level, float('nan')):.3f} | "
-              f"{r.seconds:.3f} | {r.driver_seconds:.3f} | {r.retained_bytes:,} | {r.received_bytes:,} |")
+              f"{r.seconds:.3f} | {r.expand_seconds:.3f} | {r.retain_seconds:.3f} | {r.retained_bytes:,} | "
+              f"{r.received_bytes:,} |")
+    print_projection(levels, args.rows, args.workers)
+
+
+# Candidates evaluated per level by a search of max_complexity 10 on 1000 rows
+# of the same problem (the "kept" column measured by bfs_benchmark, see
+# benchmarks/README.md); the levels of a larger search are not run here.
+KEPT_AT_COMPLEXITY_10 = {2: 26, 3: 287, 4: 3_129, 5: 15_276, 6: 66_370, 7: 392_385, 8: 1_673_848,
+                         9: 4_314_666, 10: 7_273_807}
+PROJECTED_ROWS, MACHINES, CORES = 100_000, 16, 16
+NETWORK_BYTES_PER_SECOND = 125e6  # 1 Gbit/s into the driver
+
+
+def print_projection(levels, rows, workers):
+    """Per level of a max_complexity-10 search on PROJECTED_ROWS rows over MACHINES x CORES:
+    evaluation from the measured per-candidate cost scaled linearly in rows, the driver's
+    expansion per candidate (independent of rows) and its retention scaled in rows, and
+    the evaluations' bytes over the network into the driver."""
     evaluated = sum(r.candidates for r in levels)
-    worker_seconds = sum(r.seconds - r.driver_seconds for r in levels) * args.workers
+    per_candidate = sum(r.seconds - r.expand_seconds - r.retain_seconds for r in levels) * workers / evaluated
+    expand = sum(r.expand_seconds for r in levels) / evaluated
+    retain = max(r.retain_seconds for r in levels)  # a full beam's retention, the largest level's
+    back = sum(r.received_bytes for r in levels) / evaluated
+    scale = PROJECTED_ROWS / rows
     print()
-    print(f"per candidate: {1e6 * worker_seconds / evaluated:.1f} us of one worker thread, "
-          f"{sum(r.received_bytes for r in levels) / evaluated:.1f} bytes back; "
-          f"driver {1e6 * sum(r.driver_seconds for r in levels) / evaluated:.2f} us")
+    print(f"measured per candidate: {1e6 * per_candidate:.1f} us of one worker thread at n = {rows}, "
+          f"{back:.1f} bytes back, {1e6 * expand:.2f} us of driver expansion; a full level's retention "
+          f"{retain:.3f} s")
+    print()
+    print(f"| level | candidates | evaluation s | driver s | bytes back | transfer s | level s |")
+    print("|---:|---:|---:|---:|---:|---:|---:|")
+    total = 0.0
+    for level, kept in KEPT_AT_COMPLEXITY_10.items():
+        evaluation = kept * per_candidate * scale / (MACHINES * CORES)
+        # Each worker expands the level too, in step with the driver.
+        driver = 2 * kept * expand + retain * scale
+        transfer = kept * back / NETWORK_BYTES_PER_SECOND
+        seconds = evaluation + driver + transfer
+        total += seconds
+        print(f"| {level} | {kept:,} | {evaluation:,.1f} | {driver:,.1f} | {kept * back / 1e6:,.1f} MB | "
+              f"{transfer:,.1f} | {seconds:,.1f} |")
+    single = sum(KEPT_AT_COMPLEXITY_10.values()) * per_candidate * scale / CORES
+    print(f"\ntotal {total / 60:,.1f} min on {MACHINES} machines x {CORES} cores; "
+          f"one machine of {CORES} cores: {single / 3600:,.1f} h of evaluation")
 
 
 if __name__ == "__main__":

@@ -120,15 +120,16 @@ def find_function(
 
 class LevelRecord(NamedTuple):
     """What one level of a cluster search did, for benchmarks: its candidates and
-    chunks, its seconds (and of those, the driver's own: expanding and retaining),
-    the bytes of its retained candidates (sent to every worker) and the bytes of
-    evaluations the chunks sent back."""
+    chunks, its seconds and of those the driver's own (expanding; ranking and
+    retaining), the bytes of its retained candidates (sent to every worker) and
+    the bytes of evaluations the chunks sent back."""
 
     level: int
     candidates: int
     chunks: int
     seconds: float
-    driver_seconds: float
+    expand_seconds: float
+    retain_seconds: float
     retained_bytes: int
     received_bytes: int
 
@@ -173,11 +174,9 @@ class _ClusterSearch:
                 retained = _native.search_finish_level(self.driver)
                 self.retained.append(self.client.scatter(retained, broadcast=True, hash=False))
                 finished = time.perf_counter()
-                driver_seconds = (expanded - start) + (finished - gathered)
-                level = len(self.levels) + 2
-                self.levels.append(
-                    LevelRecord(level, count, len(pending), finished - start, driver_seconds, len(retained), received)
-                )
+                level, seconds = len(self.levels) + 2, finished - start
+                driver = (expanded - start, finished - gathered)
+                self.levels.append(LevelRecord(level, count, len(pending), seconds, *driver, len(retained), received))
                 _echo(self.driver)
             return None
         except KeyboardInterrupt:
