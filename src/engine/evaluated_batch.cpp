@@ -11,7 +11,7 @@ template <class T>
 void append_array(std::string& out, const std::vector<T>& values) {
     const std::uint64_t count = values.size();
     out.append(reinterpret_cast<const char*>(&count), sizeof count);
-    out.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+    if (!values.empty()) out.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
 }
 
 template <class T>
@@ -23,7 +23,8 @@ std::vector<T> read_array(std::string_view& in) {
     if (count > in.size() / sizeof(T))
         throw InvariantViolation("truncated EvaluatedBatch in src/engine/evaluated_batch");
     std::vector<T> values(count);
-    std::memcpy(values.data(), in.data(), count * sizeof(T));
+    // An empty vector's data() may be null, which memcpy must not get.
+    if (count != 0) std::memcpy(values.data(), in.data(), count * sizeof(T));
     in.remove_prefix(count * sizeof(T));
     return values;
 }

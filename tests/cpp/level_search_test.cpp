@@ -66,7 +66,7 @@ TEST(LevelSearch, CopiesSharingEachLevelFindTheFrontOfOneSearch) {
     }
 }
 
-TEST(EvaluatedBatch, MalformedBytesAreRefused) {
+TEST(EvaluatedBatch, SurvivesItsBytesAndRefusesMalformedOnes) {
     EvaluatedBatch batch;
     batch.append(3, 0.25, std::vector<double>{1.5, -2.0});
     batch.append(9, 4.0, {});
@@ -74,6 +74,7 @@ TEST(EvaluatedBatch, MalformedBytesAreRefused) {
     const EvaluatedBatch back = EvaluatedBatch::from_bytes(bytes);
     EXPECT_EQ(back.indices, batch.indices);
     EXPECT_EQ(back.refined, batch.refined);
+    EXPECT_EQ(EvaluatedBatch::from_bytes(EvaluatedBatch{}.to_bytes()).size(), 0u);  // no null pointer reaches memcpy
     for (const std::string& bad : {bytes.substr(0, bytes.size() - 1), bytes + "x", std::string(4, '\0')})
         EXPECT_THROW_MSG(EvaluatedBatch::from_bytes(bad), InvariantViolation, "EvaluatedBatch");
 }

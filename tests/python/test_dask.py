@@ -10,7 +10,7 @@ import re
 import numpy as np
 import pytest
 
-from conftest import UNDER_ADDRESS_SANITIZER, small_searcher
+from conftest import small_searcher
 
 distributed = pytest.importorskip("distributed")
 import kiv_sr_tools  # noqa: E402
@@ -112,7 +112,6 @@ def raise_interrupt():
     raise KeyboardInterrupt
 
 
-@pytest.mark.skipif(UNDER_ADDRESS_SANITIZER, reason="spawned worker processes do not start under the sanitizer run")
 def test_a_worker_killed_mid_level_changes_nothing(monkeypatch):
     with local_cluster(2, processes=True) as spread, distributed.Client(spread) as connected:
         victim = sorted(connected.nthreads())[0]
