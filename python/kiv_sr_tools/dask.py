@@ -18,7 +18,6 @@ import contextlib
 import sys
 import time
 import uuid
-import warnings
 from typing import Any, Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple
 
 import numpy as np
@@ -28,7 +27,7 @@ from kiv_sr import Searcher, SearchResult
 
 from . import _cluster_worker, _native
 from ._optional import require
-from .search import check_budget, settings_of, stop_note, translated_failures
+from .search import check_budget, settings_of, translated_failures, warn_if_stopped
 
 distributed = require("distributed", "kiv_sr_tools.dask", "Dask distributed", "dask")
 
@@ -92,14 +91,7 @@ def find_candidates(
     search = _ClusterSearch(client, settings, rows, targets, driver, chunk_size)
     deadline = None if max_time is None else time.monotonic() + max_time
     stopped_by = search.run(deadline)
-    if stopped_by is not None:
-        levels, _ = _native.search_status(driver)
-        warnings.warn(
-            f"The search {stop_note(stopped_by, levels, max_time, searcher.max_complexity)}; "
-            f"the front holds the formulas of complexity up to {levels}.",
-            RuntimeWarning,
-            stacklevel=2,
-        )
+    warn_if_stopped(stopped_by, _native.search_status(driver)[0], max_time, searcher.max_complexity)
     with translated_failures():
         return [SearchResult._from_state(state) for state in _native.search_front(driver)]
 

@@ -47,14 +47,19 @@ def find_candidates(
     Ctrl-C and then returns the front of the levels completed so far."""
     check_budget(max_time)
     outcome = run(settings_of(searcher, alpha, l1_ratio), X, y, max_time)
-    if outcome.stopped_by is not None:
-        warnings.warn(
-            f"The search {stop_note(outcome.stopped_by, outcome.levels, max_time, searcher.max_complexity)}; "
-            f"the front holds the formulas of complexity up to {outcome.levels}.",
-            RuntimeWarning,
-            stacklevel=2,
-        )
+    warn_if_stopped(outcome.stopped_by, outcome.levels, max_time, searcher.max_complexity)
     return [SearchResult._from_state(state) for state in outcome.states]
+
+
+def warn_if_stopped(stopped_by: Optional[str], levels: int, budget: Optional[float], max_complexity: int) -> None:
+    """The RuntimeWarning of a search that stopped early, addressed to the caller's caller."""
+    if stopped_by is not None:
+        warnings.warn(
+            f"The search {stop_note(stopped_by, levels, budget, max_complexity)}; "
+            f"the front holds the formulas of complexity up to {levels}.",
+            RuntimeWarning,
+            stacklevel=3,
+        )
 
 
 def check_budget(max_time: Optional[float]) -> None:
