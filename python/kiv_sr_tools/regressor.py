@@ -43,6 +43,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         max_time: Optional[float] = None,
         verbose: bool = True,
         transforms: Union[bool, Sequence[str]] = False,
+        client: Any = None,
     ) -> None:
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -52,6 +53,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.max_time = max_time
         self.verbose = verbose
         self.transforms = transforms
+        self.client = client
 
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> KivRegressor:
         rows, targets = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
@@ -66,10 +68,24 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     def _search(
         self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
     ) -> List[SearchResult]:
+        if self.client is not None:
+            return self._search_on_cluster(searcher, rows, targets)
         if self.transforms is False:
             return find_candidates(searcher, rows, targets, max_time=self.max_time)
         chosen = None if self.transforms is True else self.transforms
         return find_transformed(searcher, rows, targets, transforms=chosen, max_time=self.max_time)
+
+    def _search_on_cluster(
+        self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
+    ) -> List[SearchResult]:
+        if self.transforms is not False:
+            raise ValueError("transforms are searched on this machine only; use client=None with transforms")
+        from . import dask
+
+        if not isinstance(self.client, str):
+            return dask.find_candidates(self.client, searcher, rows, targets, max_time=self.max_time)
+        with dask.distributed.Client(self.client, set_as_default=False) as client:
+            return dask.find_candidates(client, searcher, rows, targets, max_time=self.max_time)
 
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
         """The best formula's value on each row of X; NaN where it has none."""

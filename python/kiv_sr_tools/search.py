@@ -8,9 +8,10 @@ RuntimeWarning that says how far it got.
 
 from __future__ import annotations
 
+import contextlib
 import math
 import warnings
-from typing import Any, Dict, List, NamedTuple, Optional, Tuple, Type
+from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Tuple, Type
 
 import numpy.typing as npt
 
@@ -46,14 +47,19 @@ def find_candidates(
     Ctrl-C and then returns the front of the levels completed so far."""
     check_budget(max_time)
     outcome = run(settings_of(searcher, alpha, l1_ratio), X, y, max_time)
-    if outcome.stopped_by is not None:
-        warnings.warn(
-            f"The search {stop_note(outcome.stopped_by, outcome.levels, max_time, searcher.max_complexity)}; "
-            f"the front holds the formulas of complexity up to {outcome.levels}.",
-            RuntimeWarning,
-            stacklevel=2,
-        )
+    warn_if_stopped(outcome.stopped_by, outcome.levels, max_time, searcher.max_complexity)
     return [SearchResult._from_state(state) for state in outcome.states]
+
+
+def warn_if_stopped(stopped_by: Optional[str], levels: int, budget: Optional[float], max_complexity: int) -> None:
+    """The RuntimeWarning of a search that stopped early, addressed to the caller's caller."""
+    if stopped_by is not None:
+        warnings.warn(
+            f"The search {stop_note(stopped_by, levels, budget, max_complexity)}; "
+            f"the front holds the formulas of complexity up to {levels}.",
+            RuntimeWarning,
+            stacklevel=3,
+        )
 
 
 def check_budget(max_time: Optional[float]) -> None:
@@ -73,8 +79,15 @@ def settings_of(searcher: Searcher, alpha: Optional[float], l1_ratio: Optional[f
 
 def run(settings: Tuple[Any, ...], X: npt.ArrayLike, y: npt.ArrayLike, max_time: Optional[float]) -> Outcome:
     """The budgeted search with these settings; the engine's refusals as kiv_sr's exceptions."""
-    try:
+    with translated_failures():
         return Outcome(*_native.find_candidates_until(settings, X, y, max_time))
+
+
+@contextlib.contextmanager
+def translated_failures() -> Iterator[None]:
+    """The engine's refusals inside the block raised as kiv_sr's exceptions."""
+    try:
+        yield
     except _native.SearchFailed as failure:
         kind, message = failure.args
         raise _FAILURES[kind](message) from None

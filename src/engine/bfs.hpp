@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "config.hpp"
+#include "engine/data_warnings.hpp"
 #include "engine/search_hooks.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
@@ -27,6 +28,10 @@ namespace kiv {
 // The refusal of data or settings that no search can run with.
 std::optional<SearchError> check_input(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
                                        const SearchConfig& config);
+
+// check_input, then the data warnings of accepted data sent to `warn` (when set).
+std::optional<SearchError> admit(const std::vector<std::vector<double>>& rows, const std::vector<double>& targets,
+                                 const SearchConfig& config, const WarningSink& warn);
 
 // The strict Pareto front in descending complexity (lowest error first), or
 // InvalidInput / NoFormulaFound. When `hooks.cancel` asks to stop, the search

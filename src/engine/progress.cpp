@@ -85,9 +85,9 @@ void Progress::start_level(std::size_t level, std::size_t total) {
     evaluation_start_ = std::chrono::steady_clock::now();
 }
 
-void Progress::candidate_started() {
+void Progress::candidates_done(std::size_t count) {
     if (total_ == 0) return;
-    const std::size_t processed = processed_.fetch_add(1, std::memory_order_relaxed) + 1;
+    const std::size_t processed = processed_.fetch_add(count, std::memory_order_relaxed) + count;
     if (processed > total_) return;  // a surplus call reports nothing rather than over 100 %
     const std::size_t percentage = processed * 100 / total_;
     std::size_t last = last_percentage_.load(std::memory_order_relaxed);

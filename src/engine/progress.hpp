@@ -33,7 +33,9 @@ public:
     // Resets the counters for a level with `total` candidates and starts its clock.
     void start_level(std::size_t level, std::size_t total);
     // Counts one candidate; prints the progress line when the percentage rises.
-    void candidate_started();
+    void candidate_started() { candidates_done(1); }
+    // Counts `count` candidates at once, as candidate_started does one.
+    void candidates_done(std::size_t count);
     // Ends the level's progress line, if it could have one.
     void level_evaluated();
     // Prints the level's duration and how many candidates it keeps.

@@ -49,6 +49,13 @@ Outcome<PartialFront> Searcher::find_candidates_until(const std::vector<std::vec
     return run_bfs_until(rows, ys, config_, hooks);
 }
 
+Outcome<std::unique_ptr<LevelSearch>> Searcher::start_levels(const std::vector<std::vector<double>>& rows,
+                                                             const std::vector<double>& ys,
+                                                             const SearchHooks& hooks) const {
+    if (auto error = admit(rows, ys, config_, hooks.warn)) return *error;
+    return std::make_unique<LevelSearch>(rows, ys, config_, hooks);
+}
+
 Outcome<SearchResult> Searcher::refit(const SearchResult& result, const std::vector<std::vector<double>>& rows,
                                       const std::vector<double>& ys) const {
     if (auto error = check_input(rows, ys, config_)) return *error;

@@ -7,11 +7,13 @@
 // SearchHooks carry its cancel check, warnings and report. Python-free.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "config.hpp"
 #include "engine/bfs.hpp"
+#include "engine/level_search.hpp"
 #include "result.hpp"
 #include "search_error.hpp"
 
@@ -48,6 +50,11 @@ public:
     // its constants refined as a search refines its answers.
     Outcome<SearchResult> refit(const SearchResult& result, const std::vector<std::vector<double>>& rows,
                                 const std::vector<double>& ys) const;
+
+    // A search to run one level at a time (see LevelSearch), or the refusal of
+    // the data; the data warnings go to hooks.warn first.
+    Outcome<std::unique_ptr<LevelSearch>> start_levels(const std::vector<std::vector<double>>& rows,
+                                                       const std::vector<double>& ys, const SearchHooks& hooks) const;
 
     // Best closed form for `value`: one sample whose only input is 0.0.
     Outcome<SearchResult> recognize_constant(double value, const SearchHooks& hooks = {}) const;

@@ -7,14 +7,19 @@
 // kiv_sr.SearchResult objects through the class's own loader.
 #include <Python.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
+#include "engine/evaluated_batch.hpp"
+#include "engine/level_search.hpp"
 #include "facade/searcher.hpp"
 #include "python/convert.hpp"
 #include "python/progress_relay.hpp"
@@ -84,6 +89,14 @@ void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, 
     throw PyErrAlreadySet{};
 }
 
+// The records' pickle states, in order.
+PyRef state_list(const std::vector<SearchResult>& results) {
+    PyRef states = require(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(results.size()))));
+    for (std::size_t i = 0; i < results.size(); ++i)
+        PyList_SET_ITEM(states.get(), static_cast<Py_ssize_t>(i), state_of(results[i]).release());
+    return states;
+}
+
 // (states of the front, levels completed, None / "time" / "interrupt").
 PyRef front_until_stopped(PyObject* settings, PyObject* inputs, PyObject* ys, PyObject* max_seconds) {
     const Searcher facade(config_from(settings));
@@ -99,9 +112,7 @@ PyRef front_until_stopped(PyObject* settings, PyObject* inputs, PyObject* ys, Py
     relay.finish();
     if (const auto* error = std::get_if<SearchError>(&outcome)) raise_search_failed(*error);
     const PartialFront& partial = std::get<PartialFront>(outcome);
-    const PyRef states = require(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(partial.front.size()))));
-    for (std::size_t i = 0; i < partial.front.size(); ++i)
-        PyList_SET_ITEM(states.get(), static_cast<Py_ssize_t>(i), state_of(partial.front[i]).release());
+    const PyRef states = state_list(partial.front);
     const PyRef reason = partial.stopped && stop.reason() ? require(PyRef::steal(PyUnicode_FromString(stop.reason())))
                                                           : PyRef::borrow(Py_None);
     return require(PyRef::steal(
@@ -118,6 +129,82 @@ PyRef refit_state(PyObject* settings, PyObject* state, PyObject* inputs, PyObjec
     auto outcome = facade.refit(record, rows, targets);
     if (const auto* error = std::get_if<SearchError>(&outcome)) raise_search_failed(*error);
     return state_of(std::get<SearchResult>(outcome));
+}
+
+// A search run one level at a time, for the package's cluster search: the
+// driver and every worker each hold one. Its report is buffered until the
+// driver takes it. The package calls one handle from one thread at a time;
+// the steps that evaluate on data run without the interpreter lock.
+struct SteppedSearch {
+    ProgressOutput output{ProgressOutput::Destination::Buffer};
+    std::unique_ptr<LevelSearch> search;
+};
+
+constexpr const char* kSteppedSearch = "kiv_sr_tools._native.SteppedSearch";
+
+void free_stepped_search(PyObject* capsule) {
+    delete static_cast<SteppedSearch*>(PyCapsule_GetPointer(capsule, kSteppedSearch));
+}
+
+LevelSearch& search_of(PyObject* capsule) {
+    auto* stepped = static_cast<SteppedSearch*>(PyCapsule_GetPointer(capsule, kSteppedSearch));
+    require(stepped != nullptr);
+    return *stepped->search;
+}
+
+// Runs `step` without the interpreter lock; it must not touch Python.
+template <class Step>
+auto unlocked(Step&& step) {
+    class Released {
+    public:
+        Released() : state_(PyEval_SaveThread()) {}
+        ~Released() { PyEval_RestoreThread(state_); }
+        Released(const Released&) = delete;
+        Released& operator=(const Released&) = delete;
+
+    private:
+        PyThreadState* state_;
+    } released;
+    return step();
+}
+
+PyRef bytes_of(const EvaluatedBatch& batch) {
+    const std::string bytes = batch.to_bytes();
+    return require(PyRef::steal(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))));
+}
+
+EvaluatedBatch batch_of(PyObject* bytes) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    require(PyBytes_AsStringAndSize(bytes, &data, &size) == 0);
+    return EvaluatedBatch::from_bytes(std::string_view(data, static_cast<std::size_t>(size)));
+}
+
+PyRef start_stepped_search(PyObject* settings, PyObject* inputs, PyObject* ys, bool warns) {
+    const Searcher facade(config_from(settings));
+    const Matrix rows = convert_to_matrix(inputs);
+    const Vector targets = convert_to_vec(ys);
+    auto stepped = std::make_unique<SteppedSearch>();
+    const SearchHooks hooks{{}, warns ? WarningSink(warn) : WarningSink(), &stepped->output, nullptr};
+    auto outcome = unlocked([&] { return facade.start_levels(rows, targets, hooks); });
+    if (const auto* error = std::get_if<SearchError>(&outcome)) raise_search_failed(*error);
+    stepped->search = std::move(std::get<std::unique_ptr<LevelSearch>>(outcome));
+    PyRef capsule = require(PyRef::steal(PyCapsule_New(stepped.get(), kSteppedSearch, free_stepped_search)));
+    stepped.release();
+    return capsule;
+}
+
+// (levels retained, finished).
+PyRef stepped_status(PyObject* capsule) {
+    const LevelSearch& search = search_of(capsule);
+    return require(PyRef::steal(Py_BuildValue("(nO)", static_cast<Py_ssize_t>(search.levels_retained()),
+                                              search.finished() ? Py_True : Py_False)));
+}
+
+PyRef front_states(PyObject* capsule) {
+    auto outcome = search_of(capsule).result();
+    if (const auto* error = std::get_if<SearchError>(&outcome)) raise_search_failed(*error);
+    return state_list(std::get<std::vector<SearchResult>>(outcome));
 }
 
 // The C++ exceptions of a call as Python errors. Refusals and empty results
@@ -153,6 +240,89 @@ PyObject* refit(PyObject*, PyObject* args) {
     });
 }
 
+PyObject* search_start(PyObject*, PyObject* args) {
+    return boundary([&] {
+        PyObject *settings = nullptr, *inputs = nullptr, *ys = nullptr;
+        int warns = 0;
+        require(PyArg_ParseTuple(args, "OOOp:search_start", &settings, &inputs, &ys, &warns));
+        return start_stepped_search(settings, inputs, ys, warns != 0);
+    });
+}
+
+PyObject* search_status(PyObject*, PyObject* capsule) {
+    return boundary([&] { return stepped_status(capsule); });
+}
+
+PyObject* search_expand(PyObject*, PyObject* capsule) {
+    return boundary([&] {
+        LevelSearch& search = search_of(capsule);
+        const std::size_t count = unlocked([&] { return search.expand(); });
+        return require(PyRef::steal(PyLong_FromSize_t(count)));
+    });
+}
+
+PyObject* search_evaluate(PyObject*, PyObject* args) {
+    return boundary([&] {
+        PyObject* capsule = nullptr;
+        Py_ssize_t begin = 0, end = 0;
+        require(PyArg_ParseTuple(args, "Onn:search_evaluate", &capsule, &begin, &end));
+        if (begin < 0 || end < begin) {
+            PyErr_SetString(PyExc_ValueError, "candidate range must satisfy 0 <= begin <= end");
+            throw PyErrAlreadySet{};
+        }
+        LevelSearch& search = search_of(capsule);
+        const auto first = static_cast<std::size_t>(begin), last = static_cast<std::size_t>(end);
+        return bytes_of(unlocked([&] {
+            search.evaluate(first, last);
+            return search.evaluations(first, last);
+        }));
+    });
+}
+
+PyObject* search_absorb(PyObject*, PyObject* args) {
+    return boundary([&] {
+        PyObject *capsule = nullptr, *bytes = nullptr;
+        Py_ssize_t count = 0;
+        require(PyArg_ParseTuple(args, "OSn:search_absorb", &capsule, &bytes, &count));
+        LevelSearch& search = search_of(capsule);
+        search.absorb(batch_of(bytes));
+        search.count_evaluated(static_cast<std::size_t>(std::max<Py_ssize_t>(count, 0)));
+        return PyRef::borrow(Py_None);
+    });
+}
+
+PyObject* search_finish_level(PyObject*, PyObject* capsule) {
+    return boundary([&] {
+        LevelSearch& search = search_of(capsule);
+        return bytes_of(unlocked([&] { return search.finish_level(); }));
+    });
+}
+
+PyObject* search_adopt_level(PyObject*, PyObject* args) {
+    return boundary([&] {
+        PyObject *capsule = nullptr, *bytes = nullptr;
+        require(PyArg_ParseTuple(args, "OS:search_adopt_level", &capsule, &bytes));
+        LevelSearch& search = search_of(capsule);
+        const EvaluatedBatch retained = batch_of(bytes);
+        unlocked([&] { search.adopt_level(retained); });
+        return PyRef::borrow(Py_None);
+    });
+}
+
+PyObject* search_front(PyObject*, PyObject* capsule) {
+    return boundary([&] { return front_states(capsule); });
+}
+
+PyObject* search_output(PyObject*, PyObject* capsule) {
+    return boundary([&] {
+        auto* stepped = static_cast<SteppedSearch*>(PyCapsule_GetPointer(capsule, kSteppedSearch));
+        require(stepped != nullptr);
+        const std::string text = stepped->output.take();
+        return require(
+            PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace")));
+    });
+}
+
 PyMethodDef functions[] = {
     {"find_candidates_until", find_candidates_until, METH_VARARGS,
      "find_candidates_until(settings, inputs, ys, max_seconds)\n--\n\n"
@@ -162,6 +332,30 @@ PyMethodDef functions[] = {
      "refit(settings, state, inputs, ys)\n--\n\n"
      "The state of a result refitted on the data as a search with the five Searcher settings refits its answers: "
      "its error computed as the search computes it, its constants refined once more."},
+    {"search_start", search_start, METH_VARARGS,
+     "search_start(settings, inputs, ys, warns)\n--\n\n"
+     "A search with the five Searcher settings, level 1 seeded, to run one level at a time; "
+     "warns: send the data warnings."},
+    {"search_status", search_status, METH_O,
+     "search_status(search)\n--\n\n(levels retained, whether no further level runs)."},
+    {"search_expand", search_expand, METH_O,
+     "search_expand(search)\n--\n\nBuilds the candidates of the next level; returns how many."},
+    {"search_evaluate", search_evaluate, METH_VARARGS,
+     "search_evaluate(search, begin, end)\n--\n\n"
+     "Evaluates candidates [begin, end) of the expanded level; returns the scored ones as bytes."},
+    {"search_absorb", search_absorb, METH_VARARGS,
+     "search_absorb(search, evaluated, count)\n--\n\n"
+     "Takes over evaluations made by another copy of the search, counting `count` candidates as done."},
+    {"search_finish_level", search_finish_level, METH_O,
+     "search_finish_level(search)\n--\n\n"
+     "Offers the evaluated level to the front and cuts it to the beam; returns the retained candidates as bytes."},
+    {"search_adopt_level", search_adopt_level, METH_VARARGS,
+     "search_adopt_level(search, retained)\n--\n\n"
+     "Retains the candidates another copy's search_finish_level returned for the expanded level."},
+    {"search_front", search_front, METH_O,
+     "search_front(search)\n--\n\nThe states of the refitted front, lowest error first."},
+    {"search_output", search_output, METH_O,
+     "search_output(search)\n--\n\nThe progress text reported since the last call."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -28,6 +28,7 @@ def test_quickstart_finds_the_formula(tmp_path):
 @pytest.mark.parametrize("example, line", [
     ("pandas_pipeline.py", "Features: ['mass', 'speed']"),
     ("save_and_load.py", "Same value: True"),
+    ("dask_cluster.py", "Same front as on this machine: True"),
 ])
 def test_example_runs(tmp_path, example, line):
     completed = run([sys.executable, str(ROOT / "examples" / example)], tmp_path)
