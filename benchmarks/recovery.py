@@ -62,9 +62,10 @@ SCREEN_RTOL = 1e-6
 # this share of the targets' variance is another function, and is not snapped
 # or simplified.
 SCREEN_ERROR = 1e-4
-# max_complexity -> beam_width. The default tiers, 6 and 7, take 6 to 11
-# minutes on 2 cores; tier 8, where an unsolved problem's last level alone
-# takes seconds, 20 to 25 more, and runs only when asked for.
+# max_complexity -> beam_width. The default tiers, 6 and 7, take about an
+# hour on 2 cores, mostly the transformed searches of unsolved problems;
+# tier 8, where each of those searches' last level alone takes seconds,
+# several hours more, and runs only when asked for.
 TIERS = {6: 250, 7: 250, 8: 250}
 DEFAULT_TIERS = [6, 7]
 QUICK = ("Nguyen-1", "Nguyen-8", "Nguyen-11", "Keijzer-14", "Livermore-22", "Feynman-I.6.2a", "Feynman-II.3.24")
