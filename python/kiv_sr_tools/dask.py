@@ -33,9 +33,11 @@ distributed = require("distributed", "kiv_sr_tools.dask", "Dask distributed", "d
 
 _METHODS = ("find_function", "find_multivariate", "find_candidates")
 
-# Chunks per worker thread in a level when no chunk size is given: enough for
-# the slower workers to be helped out, few enough to keep the traffic small.
-_CHUNKS_PER_THREAD = 4
+# Chunks per worker thread in a level when no chunk size is given: with 4, a
+# worker idled at the end of each level while another finished its last
+# chunk (1.18x the in-process time on 2 workers, against 1.07x with 16); each
+# chunk costs only its index range and 32 bytes more coming back.
+_CHUNKS_PER_THREAD = 16
 
 
 def map_searches(
