@@ -325,10 +325,10 @@ def sympy_form(result: SearchResult, data: Data, snap: bool) -> Any:
     return expression.xreplace({s: data.symbols[names.index(s.name)] for s in expression.free_symbols})
 
 
-def found_on(result: SearchResult, X: np.ndarray) -> str:
+def found_on(result: SearchResult, data: Data) -> str:
     """The transformed target that the formula's last tokens undo (the longest such), else y."""
     tokens = result.__reduce__()[1][0][2]
-    undoing = [t for t in (*TRANSFORMS, *input_scalings(X)) if tokens[-len(t.back) :] == t.back]
+    undoing = [t for t in (*TRANSFORMS, *input_scalings(data.X, data.y)) if tokens[-len(t.back) :] == t.back]
     return max(undoing, key=lambda t: len(t.back)).label if undoing else "y"
 
 
@@ -343,9 +343,9 @@ def judge(front: Sequence[SearchResult], data: Data) -> Verdict:
         if not agrees(found, data, SCREEN_RTOL):
             continue
         if proved_equal(found, data.truth):
-            return Verdict(True, "sympy", sympy.sstr(found), found_on(result, data.X))
+            return Verdict(True, "sympy", sympy.sstr(found), found_on(result, data))
         if agreeing is None and agrees(found, data, NUMERIC_RTOL):
-            agreeing = Verdict(True, "numeric", sympy.sstr(found), found_on(result, data.X))
+            agreeing = Verdict(True, "numeric", sympy.sstr(found), found_on(result, data))
     if agreeing is not None:
         return agreeing
     if not front:

@@ -123,7 +123,7 @@ def find_transformed(
     check_budget(max_time)
     settings = settings_of(searcher, alpha, l1_ratio)
     values = _float_array(y, 1)
-    targets = [PLAIN, *_defined(_chosen(transforms, X), values)]
+    targets = [PLAIN, *_defined(_chosen(transforms, X, values), values)]
     deadline = None if max_time is None else time.time() + max_time
     # y goes to its search as given, for the engine to read or refuse as it does in every search.
     jobs = [(settings, X, y if t is PLAIN else t.forward(values), deadline) for t in targets]
@@ -191,18 +191,19 @@ def _ended_on_exact_fit(outcome: Outcome, max_complexity: int) -> bool:
     return outcome.stopped_by is None and outcome.levels < max_complexity
 
 
-def _chosen(transforms: Optional[Union[str, Iterable[str]]], X: npt.ArrayLike) -> List[Transform]:
+def _chosen(transforms: Optional[Union[str, Iterable[str]]], X: npt.ArrayLike, y: Values) -> List[Transform]:
     names = TRANSFORM_NAMES if transforms is None else [transforms] if isinstance(transforms, str) else list(transforms)
     for name in names:
         if name not in TRANSFORM_NAMES:
             raise ValueError(f"unknown transform {name!r}; the transforms are {', '.join(TRANSFORM_NAMES)}")
-    return [transform for transform in (*TRANSFORMS, *input_scalings(X)) if transform.name in names]
+    return [transform for transform in (*TRANSFORMS, *input_scalings(X, y)) if transform.name in names]
 
 
-def input_scalings(X: npt.ArrayLike) -> Iterator[Transform]:
-    """y / x_i and y x_i for each input column i without zeros (where the product undoes them exactly)."""
+def input_scalings(X: npt.ArrayLike, y: Values) -> Iterator[Transform]:
+    """y / x_i and y x_i for each input column i without zeros (where the product undoes them
+    exactly); none when X has not one row per target, which the search on y then refuses."""
     for column, values in enumerate(_float_array(X, 2).T):
-        if np.all(np.isfinite(values)) and np.all(values != 0):
+        if values.shape == y.shape and np.all(np.isfinite(values)) and np.all(values != 0):
             variable = ("var", column)
             yield Transform("over_input", f"y/x{column}", _divided_by(values), (variable, TIMES))
             yield Transform("times_input", f"y*x{column}", _multiplied_by(values), (variable, DIVIDE))

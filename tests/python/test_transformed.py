@@ -68,9 +68,10 @@ def test_only_transforms_defined_on_the_data_run(monkeypatch, X, y, transforms, 
 
 
 INPUT = np.linspace(1.0, 2.0, 9)
+SCALINGS = transformed.input_scalings(INPUT.reshape(-1, 1), INPUT)
 
 
-@pytest.mark.parametrize("transform", [*transformed.TRANSFORMS, *transformed.input_scalings(INPUT.reshape(-1, 1))],
+@pytest.mark.parametrize("transform", [*transformed.TRANSFORMS, *SCALINGS],
                          ids=lambda t: f"{t.label}-{len(t.back)}")
 def test_the_tokens_of_each_transform_undo_it(transform):
     y = next(y for y in (np.linspace(0.5, 3.0, 9), -np.linspace(0.5, 3.0, 9)) if transform.defined_on(y))
