@@ -47,8 +47,8 @@ FRESH_ROWS = 200
 # Seconds the plain search may run; a search stopped by it returns the front of
 # the levels it completed. The budget guards against runaway searches, and
 # times are measured, not capped to match: the transformed search runs up to
-# fourteen searches under one deadline (y, seven transforms of y, and y over and
-# times each of up to three inputs), the plain one first, so it gets
+# seventeen searches under one deadline (y, seven transforms of y, and three
+# scalings by each of up to three inputs), the plain one first, so it gets
 # TRANSFORMED_BUDGET times as long, lest the first searches leave the others nothing.
 MAX_TIME = 20.0
 TRANSFORMED_BUDGET = 10.0
@@ -328,8 +328,8 @@ def sympy_form(result: SearchResult, data: Data, snap: bool) -> Any:
 def found_on(result: SearchResult, data: Data) -> str:
     """The transformed target that the formula's last tokens undo (the longest such), else y."""
     tokens = result.__reduce__()[1][0][2]
-    undoing = [t for t in (*TRANSFORMS, *input_scalings(data.X, data.y)) if tokens[-len(t.back) :] == t.back]
-    return max(undoing, key=lambda t: len(t.back)).label if undoing else "y"
+    undoing = [t for t in (*TRANSFORMS, *input_scalings(data.X, data.y)) if t.undoes(tokens)]
+    return max(undoing, key=lambda t: len(t.undo(()))).label if undoing else "y"
 
 
 def judge(front: Sequence[SearchResult], data: Data) -> Verdict:

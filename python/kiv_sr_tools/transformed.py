@@ -43,7 +43,8 @@ def _everywhere(_: Values) -> bool:
 
 @dataclass(frozen=True)
 class Transform:
-    """A target y -> T(y) and the tokens that, appended to a formula g of T(y), make it a formula of y.
+    """A target y -> T(y) and the tokens that, put around a formula g of T(y) (`front` before
+    its tokens, `back` after them), make it a formula of y.
 
     Defined on targets where `where` holds and every T(y) is finite.
     """
@@ -53,6 +54,16 @@ class Transform:
     forward: Callable[[Values], Values]
     back: Tokens
     where: Callable[[Values], bool] = _everywhere
+    front: Tokens = ()
+
+    def undo(self, tokens: Tokens) -> Tokens:
+        """The postfix tokens of the formula of y that the formula `tokens` of T(y) stands for."""
+        return (*self.front, *tokens, *self.back)
+
+    def undoes(self, tokens: Tokens) -> bool:
+        """Whether `tokens`, a formula of y, has the form that undoing T gives."""
+        inner = tuple(tokens[len(self.front) : len(tokens) - len(self.back)])
+        return bool(inner) and self.undo(inner) == tuple(tokens)
 
     def defined_on(self, y: Values) -> bool:
         with np.errstate(all="ignore"):
@@ -71,10 +82,11 @@ TRANSFORMS = (
     Transform("cube", "y^3", lambda y: y**3, (LOG, ("real", 3.0), DIVIDE, EXP), lambda y: bool(np.all(y > 0))),
     Transform("exp", "exp(y)", np.exp, (LOG,)),
 )
-# Laws that are a product with one input, y = x_i g or y = g / x_i, are searched as
-# g = y / x_i or g = y x_i: two tokens shorter, and g fits its target where the
-# product's other factor alone fits y badly. One search per input column.
-INPUT_SCALINGS = ("over_input", "times_input")
+# Laws that are a product or quotient with one input, y = x_i g, y = g / x_i or
+# y = x_i / g, are searched as g = y / x_i, g = y x_i or g = x_i / y: two tokens
+# shorter, and g fits its target where the other factor alone fits y badly.
+# One search each per input column.
+INPUT_SCALINGS = ("over_input", "times_input", "input_over")
 TRANSFORM_NAMES = (*dict.fromkeys(transform.name for transform in TRANSFORMS), *INPUT_SCALINGS)
 PLAIN = Transform("plain", "y", lambda y: y, ())  # the search on y itself
 
@@ -100,7 +112,8 @@ def find_transformed(
     Neg(Sqrt(g))), "sqrt" (sqrt y, y >= 0; Square(g)), "cube" (y^3, y > 0;
     Exp(Divide(Log(g), 3))), "exp" (exp y; Log(g)), and for each input
     column x_i without zeros "over_input" (y / x_i; Times(g, x_i)) and
-    "times_input" (y x_i; Divide(g, x_i)). Every search runs at the
+    "times_input" (y x_i; Divide(g, x_i)), and where y has no zeros
+    "input_over" (x_i / y; Divide(x_i, g)). Every search runs at the
     searcher's max_complexity, so a formula undone from T(y) may exceed it
     by the tokens that undo T (one to four); each undone formula is refitted
     on y as the search refits its answers. When the search on y ends early on
@@ -140,7 +153,7 @@ def find_transformed(
             if target is PLAIN:
                 raise
             continue  # no formula of T(y) has a value on every row
-        found.extend(_undone(state, target.back, settings, X, values) for state in outcome.states)
+        found.extend(_undone(state, target, settings, X, values) for state in outcome.states)
         if outcome.stopped_by is not None:
             note = stop_note(outcome.stopped_by, outcome.levels, max_time, max_complexity)
             stops.append(f"the search on {target.label} {note}")
@@ -200,13 +213,14 @@ def _chosen(transforms: Optional[Union[str, Iterable[str]]], X: npt.ArrayLike, y
 
 
 def input_scalings(X: npt.ArrayLike, y: Values) -> Iterator[Transform]:
-    """y / x_i and y x_i for each input column i without zeros (where the product undoes them
-    exactly); none when X has not one row per target, which the search on y then refuses."""
+    """y / x_i, y x_i and x_i / y for each input column i without zeros (where the product undoes
+    them exactly); none when X has not one row per target, which the search on y then refuses."""
     for column, values in enumerate(_float_array(X, 2).T):
         if values.shape == y.shape and np.all(np.isfinite(values)) and np.all(values != 0):
             variable = ("var", column)
             yield Transform("over_input", f"y/x{column}", _divided_by(values), (variable, TIMES))
             yield Transform("times_input", f"y*x{column}", _multiplied_by(values), (variable, DIVIDE))
+            yield Transform("input_over", f"x{column}/y", _dividing(values), (DIVIDE,), front=(variable,))
 
 
 def _divided_by(x: Values) -> Callable[[Values], Values]:
@@ -215,6 +229,10 @@ def _divided_by(x: Values) -> Callable[[Values], Values]:
 
 def _multiplied_by(x: Values) -> Callable[[Values], Values]:
     return lambda y: y * x
+
+
+def _dividing(x: Values) -> Callable[[Values], Values]:
+    return lambda y: x / y
 
 
 def _defined(chosen: Sequence[Transform], y: Values) -> List[Transform]:
@@ -236,9 +254,9 @@ def _float_array(values: npt.ArrayLike, ndim: int) -> Values:
     return array if array.ndim == ndim else np.empty((0,) * ndim)
 
 
-def _undone(state: Any, back: Tokens, settings: Tuple[Any, ...], X: npt.ArrayLike, y: Values) -> SearchResult:
-    """The formula of `state` with `back` applied, refitted on y; `state` as it is without `back`."""
-    if not back:
+def _undone(state: Any, target: Transform, settings: Tuple[Any, ...], X: npt.ArrayLike, y: Values) -> SearchResult:
+    """The formula of `state` with `target` undone, refitted on y; `state` as it is for y itself."""
+    if target is PLAIN:
         return SearchResult._from_state(state)
     version, error, tokens = state
-    return SearchResult._from_state(_native.refit(settings, (version, error, (*tokens, *back)), X, y))
+    return SearchResult._from_state(_native.refit(settings, (version, error, target.undo(tokens)), X, y))

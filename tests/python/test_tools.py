@@ -126,7 +126,7 @@ class StateOf:
     (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0, 2.0]), kiv_sr.KivDimensionError, "non-empty and equal"),
     (lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0], transforms=["log", "cosh"]), ValueError,
      "unknown transform 'cosh'; the transforms are log, log_neg, inverse, square, sqrt, cube, exp, over_input, "
-     "times_input"),
+     "times_input, input_over"),
     (lambda: find_transformed(kiv_sr.Searcher(), [[1.0], [2.0], [3.0]], [1.0, 2.0]), kiv_sr.KivDimensionError,
      "non-empty and equal"),
 ])

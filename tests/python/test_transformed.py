@@ -48,8 +48,8 @@ COLUMN = [[1.0], [2.0], [3.0]]
 
 # Each search runs at the searcher's max_complexity; a plain search that ends early on an exact fit leaves no other.
 @pytest.mark.parametrize("X, y, transforms, levels, searched", [
-    (COLUMN, [0.5, 2.0, 3.0], None, 5, lambda x, y: [y, np.log(y), 1 / y, y**2, np.sqrt(y), y**3, np.exp(y), y / x, y * x]),
-    (COLUMN, [-0.5, -2.0, -3.0], None, 5, lambda x, y: [y, np.log(-y), 1 / y, y**2, np.exp(y), y / x, y * x]),
+    (COLUMN, [0.5, 2.0, 3.0], None, 5, lambda x, y: [y, np.log(y), 1 / y, y**2, np.sqrt(y), y**3, np.exp(y), y / x, y * x, x / y]),
+    (COLUMN, [-0.5, -2.0, -3.0], None, 5, lambda x, y: [y, np.log(-y), 1 / y, y**2, np.exp(y), y / x, y * x, x / y]),
     (COLUMN, [-0.5, 0.0, 3.0], None, 5, lambda x, y: [y, np.exp(y), y / x, y * x]),
     (COLUMN, [0.5, 2.0, 800.0], ["exp", "sqrt", "log_neg"], 5, lambda x, y: [y, np.sqrt(y)]),
     ([[1.0, 0.0], [2.0, 1.0], [3.0, 2.0]], [0.5, 2.0, 3.0], "over_input", 5, lambda x, y: [y, y / x]),
@@ -72,11 +72,13 @@ SCALINGS = transformed.input_scalings(INPUT.reshape(-1, 1), INPUT)
 
 
 @pytest.mark.parametrize("transform", [*transformed.TRANSFORMS, *SCALINGS],
-                         ids=lambda t: f"{t.label}-{len(t.back)}")
+                         ids=lambda t: f"{t.label}-{len(t.undo(()))}")
 def test_the_tokens_of_each_transform_undo_it(transform):
     y = next(y for y in (np.linspace(0.5, 3.0, 9), -np.linspace(0.5, 3.0, 9)) if transform.defined_on(y))
     # g is column 1, the transformed target; column 0 is the input the scalings use.
-    undone = kiv_sr.SearchResult._from_state((1, 0.0, (("var", 1), *transform.back)))
+    tokens = transform.undo((("var", 1),))
+    assert transform.undoes(tokens) and not transform.undoes(tokens[1:])
+    undone = kiv_sr.SearchResult._from_state((1, 0.0, tokens))
     np.testing.assert_allclose(undone.eval_batch(np.column_stack([INPUT, transform.forward(y)])), y, rtol=1e-12)
 
 
