@@ -87,9 +87,10 @@ def find_candidates(
     if chunk_size is not None and not (isinstance(chunk_size, int) and chunk_size > 0):
         raise ValueError(f"chunk_size must be a positive integer or None; got {chunk_size!r}")
     settings = settings_of(searcher, alpha, l1_ratio)
-    rows, targets = np.asarray(X, dtype=np.float64), np.asarray(y, dtype=np.float64)
+    # The data go to the engine as given, so that it reads or refuses them as every search does.
     with translated_failures():
-        driver = _native.search_start(settings, rows, targets, True)
+        driver = _native.search_start(settings, X, y, True)
+    rows, targets = np.asarray(X, dtype=np.float64), np.asarray(y, dtype=np.float64)
     search = _ClusterSearch(client, settings, rows, targets, driver, chunk_size)
     deadline = None if max_time is None else time.monotonic() + max_time
     stopped_by = search.run(deadline)

@@ -73,6 +73,14 @@ def test_map_searches_runs_each_data_set(client, method):
     assert [run(f.result)[0] for f in futures] == [run(getattr(SEARCHER, method), *d)[0] for d in datasets]
 
 
+@pytest.mark.parametrize("X, y", [([["a"]], [1.0]), ([[1.0], [2.0]], ["x", "y"]), (ROWS, TARGETS[:-1])])
+def test_cluster_search_refuses_data_as_the_searcher_does(client, X, y):
+    with pytest.raises(Exception) as local:
+        SEARCHER.find_candidates(X, y)
+    with pytest.raises(type(local.value), match=re.escape(str(local.value))):
+        cluster.find_candidates(client, SEARCHER, X, y)
+
+
 def test_map_searches_refuses_an_unknown_method(client):
     with pytest.raises(ValueError, match="method must be one of find_function, find_multivariate, find_candidates"):
         cluster.map_searches(client, SEARCHER, [], method="fit")
