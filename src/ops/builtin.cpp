@@ -202,9 +202,9 @@ struct ArcSinRule {
     static Maybe apply(Complex z) {
         const Complex q = arcsin_argument(z);
         if (is_zero(q)) return {};
-        const Complex l = log(q);
-        return Complex{l.im + l.re * -0.0, l.im * -0.0 - l.re};
+        return log(q);
     }
+    static auto finish(auto l) { return decltype(l){l.im + l.re * -0.0, l.im * -0.0 - l.re}; }
 };
 struct ArcCosRule {
     static constexpr const char* type = "ArcCos";
@@ -212,11 +212,13 @@ struct ArcCosRule {
     static constexpr const char* latex = "\\arccos(\1)";
     static constexpr const char* python = "np.arccos(\1)";
     static Maybe apply(Complex z) {
-        constexpr double half_pi = 1.5707963267948966;
         const Complex q = arcsin_argument(z);
         if (is_zero(q)) return {};
-        const Complex l = log(q);
-        return Complex{(l.re * 0.0 - l.im) + half_pi, (l.re + l.im * 0.0) + 0.0};
+        return log(q);
+    }
+    static auto finish(auto l) {
+        constexpr double half_pi = 1.5707963267948966;
+        return decltype(l){(l.re * 0.0 - l.im) + half_pi, (l.re + l.im * 0.0) + 0.0};
     }
 };
 struct ArcTanRule {
@@ -231,9 +233,9 @@ struct ArcTanRule {
         if (is_zero(p) || is_zero(m)) return {};
         const Complex lp = log(p);
         const Complex lm = is_conjugate(m, p) ? Complex{lp.re, -lp.im} : log(m);
-        const Complex d{lp.re - lm.re, lp.im - lm.im};
-        return Complex{0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im};
+        return Complex{lp.re - lm.re, lp.im - lm.im};
     }
+    static auto finish(auto d) { return decltype(d){0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im}; }
 };
 struct SquareRule {
     static constexpr const char* type = "Square";
@@ -276,11 +278,21 @@ Lanes screened(Lanes v, Mask keep = ~Mask{}) {
 // A rule is either arithmetic, a `value` computed on any arguments and, when
 // some points are undefined, a `defined` test, or it calls the math library
 // behind special cases and says itself where it is undefined (`apply`).
+// The arithmetic after a library rule's last call may be its `finish`,
+// which then runs over lanes of rows too.
 template <class Rule>
 concept Arithmetic = requires(Complex z) { Rule::value(z); } || requires(Complex z) { Rule::value(z, z); };
 
 template <class Rule>
 concept Binary = requires(Complex z) { Rule::apply(z, z); } || requires(Complex z) { Rule::value(z, z); };
+
+template <class Rule, class C>
+C finished(C v) {
+    if constexpr (requires { Rule::finish(v); })
+        return Rule::finish(v);
+    else
+        return v;
+}
 
 template <class Rule, class... Args>
 Maybe result_at(Args... args) {
@@ -289,7 +301,9 @@ Maybe result_at(Args... args) {
             if (!Rule::defined(args...)) return {};
         return Rule::value(args...);
     } else {
-        return Rule::apply(args...);
+        const Maybe applied = Rule::apply(args...);
+        if (!applied) return {};
+        return finished<Rule>(*applied);
     }
 }
 
@@ -330,7 +344,7 @@ public:
         else if constexpr (Arithmetic<Rule>)
             arithmetic_block(out, rows, args[0]);
         else
-            for (std::size_t r = 0; r < rows; ++r) out[r] = screened(row_result(args, r).value_or(kAbsent));
+            library_block(args, out, rows);
     }
 
     std::string to_latex(std::span<const std::string> args) const override {
@@ -345,11 +359,21 @@ public:
     std::string debug_text() const override { return Rule::type; }
 
 private:
-    static Maybe row_result(const Complex* const* args, std::size_t r) {
+    // The library calls row by row, then the finish and the screening
+    // kLanes rows at a time; neither waits for a call to return. An absent
+    // row is NaN in both parts, which every finish keeps NaN.
+    static void library_block(const Complex* const* args, Complex* out, std::size_t rows) {
+        for (std::size_t r = 0; r < rows; ++r) out[r] = applied_row(args, r).value_or(kAbsent);
+        std::size_t r = 0;
+        for (; r + kLanes <= rows; r += kLanes) screened(finished<Rule>(Lanes::load(out + r))).store(out + r);
+        for (; r < rows; ++r) out[r] = screened(finished<Rule>(out[r]));
+    }
+
+    static Maybe applied_row(const Complex* const* args, std::size_t r) {
         if constexpr (kArity == 2)
-            return result_at<Rule>(args[0][r], args[1][r]);
+            return Rule::apply(args[0][r], args[1][r]);
         else
-            return result_at<Rule>(args[0][r]);
+            return Rule::apply(args[0][r]);
     }
 
     // No branch per row: every row's value is computed and the undefined or
