@@ -30,8 +30,8 @@ struct Lanes {
     static Lanes broadcast(Complex c) { return {LaneParts{} + c.re, LaneParts{} + c.im}; }
 
     // Rows z[0 .. kLanes), stored as Complex side by side, split into parts.
-    // memcpy keeps each row one 16-byte move; a bit_cast to and from Complex
-    // went through the stack part by part.
+    // memcpy keeps each row one 16-byte move, where GCC would store a
+    // bit_cast to Complex through the stack part by part.
     static_assert(kLanes == 2 && sizeof(Complex) == sizeof(LaneParts), "a row's value fills one register");
     static Lanes load(const Complex* z) {
         LaneParts first, second;
