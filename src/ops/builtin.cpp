@@ -1,9 +1,12 @@
 #include "ops/builtin.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstdint>
 
 #include "invariant.hpp"
+#include "ops/lanes.hpp"
 
 namespace kiv {
 namespace {
@@ -58,7 +61,16 @@ struct TrigParts {
 // atan2 calls are saved.
 bool is_conjugate(Complex m, Complex p) { return m.re == p.re && m.im == -p.im && p.im != 0.0; }
 
-Complex square(Complex z) { return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im}; }
+template <class C>
+C square(C z) {
+    return {z.re * z.re - z.im * z.im, z.re * z.im + z.re * z.im};
+}
+
+// |z| != 0, as is_zero decides it, for one row or for lanes of rows.
+template <class C>
+auto nonzero(C z) {
+    return (z.re != 0.0) | (z.im != 0.0);
+}
 
 // LaTeX layouts shared by several rules. A rule without a layout encloses
 // its operands itself ("\sin(\1)", "\frac{\1}{\2}") and reads as applied.
@@ -86,17 +98,15 @@ struct NegRule {
     static constexpr const char* latex = "(-(\1))";
     static constexpr LatexLayout layout = LatexLayout{Enclosed};
     static constexpr const char* python = "(-(\1))";
-    static Maybe apply(Complex z) { return Complex{-z.re, -z.im}; }
+    static auto value(auto z) { return decltype(z){-z.re, -z.im}; }
 };
 struct InvRule {
     static constexpr const char* type = "Inv";
     static constexpr const char* name = "Inv";
     static constexpr const char* latex = "\\frac{1}{\1}";
     static constexpr const char* python = "(1/(\1))";
-    static Maybe apply(Complex z) {
-        if (is_zero(z)) return {};
-        return divide({1.0, 0.0}, z);
-    }
+    static auto defined(auto z) { return nonzero(z); }
+    static auto value(auto z) { return divide(constant<decltype(z)>({1.0, 0.0}), z); }
 };
 struct PlusRule {
     static constexpr const char* type = "Plus";
@@ -105,7 +115,7 @@ struct PlusRule {
     static constexpr const char* latex = "\1 + \2";
     static constexpr LatexLayout layout = kSumLayout;
     static constexpr const char* python = "(\1)+(\2)";
-    static Maybe apply(Complex z, Complex w) { return Complex{z.re + w.re, z.im + w.im}; }
+    static auto value(auto z, auto w) { return decltype(z){z.re + w.re, z.im + w.im}; }
 };
 struct TimesRule {
     static constexpr const char* type = "Times";
@@ -114,7 +124,7 @@ struct TimesRule {
     static constexpr const char* latex = "\1 \\cdot \2";
     static constexpr LatexLayout layout = LatexLayout{Product, {LatexShapes{Sum}, LatexShapes{Sum}}};
     static constexpr const char* python = "(\1)*(\2)";
-    static Maybe apply(Complex z, Complex w) { return Complex{z.re * w.re - z.im * w.im, z.im * w.re + z.re * w.im}; }
+    static auto value(auto z, auto w) { return decltype(z){z.re * w.re - z.im * w.im, z.im * w.re + z.re * w.im}; }
 };
 struct SubtractRule {
     static constexpr const char* type = "Subtract";
@@ -122,17 +132,15 @@ struct SubtractRule {
     static constexpr const char* latex = "\1 - \2";
     static constexpr LatexLayout layout = LatexLayout{Sum, {LatexShapes{}, LatexShapes{Sum}}};
     static constexpr const char* python = "(\1)-(\2)";
-    static Maybe apply(Complex z, Complex w) { return Complex{z.re - w.re, z.im - w.im}; }
+    static auto value(auto z, auto w) { return decltype(z){z.re - w.re, z.im - w.im}; }
 };
 struct DivideRule {
     static constexpr const char* type = "Divide";
     static constexpr const char* name = "Divide";
     static constexpr const char* latex = "\\frac{\1}{\2}";
     static constexpr const char* python = "((\1)/(\2))";
-    static Maybe apply(Complex z, Complex w) {
-        if (is_zero(w)) return {};
-        return divide(z, w);
-    }
+    static auto defined(auto, auto w) { return nonzero(w); }
+    static auto value(auto z, auto w) { return divide(z, w); }
 };
 struct ExpRule {
     static constexpr const char* type = "Exp";
@@ -194,9 +202,9 @@ struct ArcSinRule {
     static Maybe apply(Complex z) {
         const Complex q = arcsin_argument(z);
         if (is_zero(q)) return {};
-        const Complex l = log(q);
-        return Complex{l.im + l.re * -0.0, l.im * -0.0 - l.re};
+        return log(q);
     }
+    static auto finish(auto l) { return decltype(l){l.im + l.re * -0.0, l.im * -0.0 - l.re}; }
 };
 struct ArcCosRule {
     static constexpr const char* type = "ArcCos";
@@ -204,11 +212,13 @@ struct ArcCosRule {
     static constexpr const char* latex = "\\arccos(\1)";
     static constexpr const char* python = "np.arccos(\1)";
     static Maybe apply(Complex z) {
-        constexpr double half_pi = 1.5707963267948966;
         const Complex q = arcsin_argument(z);
         if (is_zero(q)) return {};
-        const Complex l = log(q);
-        return Complex{(l.re * 0.0 - l.im) + half_pi, (l.re + l.im * 0.0) + 0.0};
+        return log(q);
+    }
+    static auto finish(auto l) {
+        constexpr double half_pi = 1.5707963267948966;
+        return decltype(l){(l.re * 0.0 - l.im) + half_pi, (l.re + l.im * 0.0) + 0.0};
     }
 };
 struct ArcTanRule {
@@ -223,9 +233,9 @@ struct ArcTanRule {
         if (is_zero(p) || is_zero(m)) return {};
         const Complex lp = log(p);
         const Complex lm = is_conjugate(m, p) ? Complex{lp.re, -lp.im} : log(m);
-        const Complex d{lp.re - lm.re, lp.im - lm.im};
-        return Complex{0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im};
+        return Complex{lp.re - lm.re, lp.im - lm.im};
     }
+    static auto finish(auto d) { return decltype(d){0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im}; }
 };
 struct SquareRule {
     static constexpr const char* type = "Square";
@@ -233,7 +243,7 @@ struct SquareRule {
     static constexpr const char* latex = "{\1}^2";
     static constexpr LatexLayout layout = kPowerLayout;
     static constexpr const char* python = "(\1)**2";
-    static Maybe apply(Complex z) { return square(z); }
+    static auto value(auto z) { return square(z); }
 };
 struct CubeRule {
     static constexpr const char* type = "Cube";
@@ -241,23 +251,61 @@ struct CubeRule {
     static constexpr const char* latex = "{\1}^3";
     static constexpr LatexLayout layout = kPowerLayout;
     static constexpr const char* python = "(\1)**3";
-    static Maybe apply(Complex z) {
-        const Complex s = square(z);
-        return Complex{z.re * s.re - z.im * s.im, z.re * s.im + z.im * s.re};
+    static auto value(auto z) {
+        const auto s = square(z);
+        return decltype(z){z.re * s.re - z.im * s.im, z.re * s.im + z.im * s.re};
     }
 };
 
-// v where acceptable, else kAbsent. Selecting part by part keeps the value
-// in registers; selecting the whole Complex made GCC pick a pointer to v or
-// to kAbsent and read the result back through memory, a store-forwarding
-// stall on every row.
-Complex screened(Complex v) {
-    const bool keep = is_acceptable(v);
+// v where `keep` and acceptable, else kAbsent. Selecting part by part keeps
+// the value in registers; selecting the whole Complex made GCC pick a
+// pointer to v or to kAbsent and read the result back through memory, a
+// store-forwarding stall on every row.
+Complex screened(Complex v, bool keep = true) {
+    keep = keep & is_acceptable(v);
     return {keep ? v.re : kAbsent.re, keep ? v.im : kAbsent.im};
 }
 
+// The same on lanes of rows, with |x| taken by clearing the sign bit.
+Lanes screened(Lanes v, Mask keep = ~Mask{}) {
+    const Mask no_sign = Mask{} + INT64_MAX;
+    keep &= (std::bit_cast<LaneParts>(std::bit_cast<Mask>(v.re) & no_sign) < kMagnitudeBound) &
+            (std::bit_cast<LaneParts>(std::bit_cast<Mask>(v.im) & no_sign) < kMagnitudeBound);
+    const Lanes absent = Lanes::broadcast(kAbsent);
+    return {keep ? v.re : absent.re, keep ? v.im : absent.im};
+}
+
+// A rule is either arithmetic, a `value` computed on any arguments and, when
+// some points are undefined, a `defined` test, or it calls the math library
+// behind special cases and says itself where it is undefined (`apply`).
+// The arithmetic after a library rule's last call may be its `finish`,
+// which then runs over lanes of rows too.
 template <class Rule>
-concept Binary = requires(Complex z) { Rule::apply(z, z); };
+concept Arithmetic = requires(Complex z) { Rule::value(z); } || requires(Complex z) { Rule::value(z, z); };
+
+template <class Rule>
+concept Binary = requires(Complex z) { Rule::apply(z, z); } || requires(Complex z) { Rule::value(z, z); };
+
+template <class Rule, class C>
+C finished(C v) {
+    if constexpr (requires { Rule::finish(v); })
+        return Rule::finish(v);
+    else
+        return v;
+}
+
+template <class Rule, class... Args>
+Maybe result_at(Args... args) {
+    if constexpr (Arithmetic<Rule>) {
+        if constexpr (requires { Rule::defined(args...); })
+            if (!Rule::defined(args...)) return {};
+        return Rule::value(args...);
+    } else {
+        const Maybe applied = Rule::apply(args...);
+        if (!applied) return {};
+        return finished<Rule>(*applied);
+    }
+}
 
 template <class Rule>
 constexpr bool commutative_rule() {
@@ -271,8 +319,8 @@ constexpr LatexLayout layout_of_rule() {
     return LatexLayout{};
 }
 
-// One stateless operator type per rule; the rule's apply() is inlined into
-// both the single-point and the block evaluation.
+// One stateless operator type per rule; the rule is inlined into both the
+// single-point and the block evaluation.
 template <class Rule>
 class Builtin final : public Operator {
 public:
@@ -285,20 +333,18 @@ public:
     std::optional<Complex> eval(std::span<const Complex> args) const override {
         require(args.size());
         if constexpr (kArity == 2)
-            return Rule::apply(args[0], args[1]);
+            return result_at<Rule>(args[0], args[1]);
         else
-            return Rule::apply(args[0]);
+            return result_at<Rule>(args[0]);
     }
 
     void eval_block(const Complex* const* args, Complex* out, std::size_t rows) const override {
-        for (std::size_t r = 0; r < rows; ++r) {
-            std::optional<Complex> value;
-            if constexpr (kArity == 2)
-                value = Rule::apply(args[0][r], args[1][r]);
-            else
-                value = Rule::apply(args[0][r]);
-            out[r] = screened(value.value_or(kAbsent));
-        }
+        if constexpr (Arithmetic<Rule> && kArity == 2)
+            arithmetic_block(out, rows, args[0], args[1]);
+        else if constexpr (Arithmetic<Rule>)
+            arithmetic_block(out, rows, args[0]);
+        else
+            library_block(args, out, rows);
     }
 
     std::string to_latex(std::span<const std::string> args) const override {
@@ -313,6 +359,42 @@ public:
     std::string debug_text() const override { return Rule::type; }
 
 private:
+    // The library calls row by row, then the finish and the screening
+    // kLanes rows at a time; neither waits for a call to return. An absent
+    // row is NaN in both parts, which every finish keeps NaN.
+    static void library_block(const Complex* const* args, Complex* out, std::size_t rows) {
+        for (std::size_t r = 0; r < rows; ++r) out[r] = applied_row(args, r).value_or(kAbsent);
+        std::size_t r = 0;
+        for (; r + kLanes <= rows; r += kLanes) screened(finished<Rule>(Lanes::load(out + r))).store(out + r);
+        for (; r < rows; ++r) out[r] = screened(finished<Rule>(out[r]));
+    }
+
+    static Maybe applied_row(const Complex* const* args, std::size_t r) {
+        if constexpr (kArity == 2)
+            return Rule::apply(args[0][r], args[1][r]);
+        else
+            return Rule::apply(args[0][r]);
+    }
+
+    // No branch per row: every row's value is computed and the undefined or
+    // unacceptable ones replaced afterwards, kLanes rows per instruction,
+    // then any last rows one at a time by the same arithmetic. Rows are read
+    // before they are written, so `out` may alias the first operand.
+    template <class... Operands>
+    static void arithmetic_block(Complex* out, std::size_t rows, const Operands*... operands) {
+        std::size_t r = 0;
+        for (; r + kLanes <= rows; r += kLanes) screened_value(Lanes::load(operands + r)...).store(out + r);
+        for (; r < rows; ++r) out[r] = screened_value(operands[r]...);
+    }
+
+    template <class... C>
+    static auto screened_value(C... z) {
+        if constexpr (requires { Rule::defined(z...); })
+            return screened(Rule::value(z...), Rule::defined(z...));
+        else
+            return screened(Rule::value(z...));
+    }
+
     static void require(std::size_t count) { check_index(kArity - 1, count, "src/ops/builtin"); }
 };
 

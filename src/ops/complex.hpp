@@ -27,9 +27,11 @@ inline bool is_zero(Complex z) { return z.re == 0.0 && z.im == 0.0; }
 
 inline double argument(Complex z) { return std::atan2(z.im, z.re); }
 
-// a / b. The caller has already checked that |b| != 0.
-inline Complex divide(Complex a, Complex b) {
-    const double d = b.re * b.re + b.im * b.im;
+// a / b, for one Complex or for Lanes of them (lanes.hpp). The caller has
+// already checked that |b| != 0, or masks the rows where it is zero.
+template <class C>
+C divide(C a, C b) {
+    const auto d = b.re * b.re + b.im * b.im;
     return {(a.re * b.re + a.im * b.im) / d, (a.im * b.re - a.re * b.im) / d};
 }
 

@@ -135,5 +135,41 @@ TEST(Operators, EdgeValuesAreExactWithSignedZerosAndUndefinedPointsAbsent) {
             << builtins().meta(op).name << testing::PrintToString(args);
 }
 
+// Block evaluation, which does the arithmetic several rows per instruction
+// and any last rows one by one, gives every row the bits of the point rule,
+// screened, also in place. Every pair of the edge values is a row (an odd
+// number of rows in all): signed zeros, infinities, NaN, a subnormal, the
+// magnitude bound and values whose squares or cubes overflow or cross it.
+class BlockRows : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(BlockRows, EqualThePointRuleScreenedOnEdgeValues) {
+    constexpr double parts[] = {0.0, -0.0, 1.5, -2.5, kInf, -kInf, kNaN, 1e-310, 9.99e14, -1e15, 3e7, 1e160};
+    std::vector<Complex> first, second;
+    for (const double a : parts)
+        for (const double b : parts)
+            for (const double c : parts)
+                for (const double d : parts) {
+                    first.push_back({a, b});
+                    second.push_back({c, d});
+                }
+    first.push_back({1.0, 2.0});
+    second.push_back({3.0, 4.0});
+    const Operator& op = builtins().op(GetParam());
+    std::vector<Complex> out(first.size()), in_place = first;
+    const Complex* args[] = {first.data(), second.data()};
+    op.eval_block(args, out.data(), out.size());
+    const Complex* in_place_args[] = {in_place.data(), second.data()};
+    op.eval_block(in_place_args, in_place.data(), in_place.size());
+    for (std::size_t r = 0; r < out.size(); ++r) {
+        const Complex reference = op.eval(std::array{first[r], second[r]}).value_or(kAbsent);
+        const Complex expected = is_acceptable(reference) ? reference : kAbsent;
+        ASSERT_TRUE(SameBits(out[r], expected) && SameBits(in_place[r], expected))
+            << "row " << r << testing::PrintToString(std::array{first[r], second[r]});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Builtins, BlockRows, testing::Range<std::size_t>(kKiv, kCube + 1),
+                         [](const auto& row) { return std::string(builtins().meta(row.param).name); });
+
 }  // namespace
 }  // namespace kiv
