@@ -172,7 +172,7 @@ def choose_mutants(count, seed):
 
 
 def is_binding(mutant):
-    return mutant.path.startswith(("src/python/", "src/python_tools/"))
+    return mutant.path.startswith("src/bindings/")
 
 
 class Workspace:

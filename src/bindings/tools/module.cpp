@@ -21,12 +21,12 @@
 #include "engine/evaluated_batch.hpp"
 #include "engine/level_search.hpp"
 #include "facade/searcher.hpp"
-#include "python/convert.hpp"
-#include "python/progress_relay.hpp"
-#include "python/py_error.hpp"
-#include "python/py_ref.hpp"
-#include "python/result_state.hpp"
-#include "python/scalar_arguments.hpp"
+#include "bindings/shared/convert.hpp"
+#include "bindings/shared/progress_relay.hpp"
+#include "bindings/shared/py_error.hpp"
+#include "bindings/shared/py_ref.hpp"
+#include "bindings/shared/result_state.hpp"
+#include "bindings/shared/scalar_arguments.hpp"
 
 namespace kiv::python {
 namespace {

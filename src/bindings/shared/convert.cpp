@@ -1,4 +1,4 @@
-#include "python/convert.hpp"
+#include "bindings/shared/convert.hpp"
 
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
 #include <numpy/arrayobject.h>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <optional>
 
-#include "python/py_error.hpp"
-#include "python/py_ref.hpp"
+#include "bindings/shared/py_error.hpp"
+#include "bindings/shared/py_ref.hpp"
 
 namespace kiv::python {
 namespace {

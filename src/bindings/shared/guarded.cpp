@@ -1,12 +1,12 @@
-#include "python/guarded.hpp"
+#include "bindings/shared/guarded.hpp"
 
 #include <exception>
 #include <new>
 
 #include "engine/cancel.hpp"
-#include "python/exception_classes.hpp"
-#include "python/map_error.hpp"
-#include "python/py_error.hpp"
+#include "bindings/shared/exception_classes.hpp"
+#include "bindings/shared/map_error.hpp"
+#include "bindings/shared/py_error.hpp"
 #include "search_error.hpp"
 
 namespace kiv::python {

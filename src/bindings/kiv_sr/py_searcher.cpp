@@ -1,4 +1,4 @@
-#include "python/py_searcher.hpp"
+#include "bindings/kiv_sr/py_searcher.hpp"
 
 #include <cstdint>
 #include <new>
@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "facade/searcher.hpp"
-#include "python/convert.hpp"
-#include "python/guarded.hpp"
-#include "python/method_cast.hpp"
-#include "python/progress_relay.hpp"
-#include "python/py_error.hpp"
-#include "python/py_search_result.hpp"
-#include "python/scalar_arguments.hpp"
+#include "bindings/shared/convert.hpp"
+#include "bindings/shared/guarded.hpp"
+#include "bindings/shared/method_cast.hpp"
+#include "bindings/shared/progress_relay.hpp"
+#include "bindings/shared/py_error.hpp"
+#include "bindings/kiv_sr/py_search_result.hpp"
+#include "bindings/shared/scalar_arguments.hpp"
 
 namespace kiv::python {
 namespace {

@@ -4,7 +4,7 @@
 // Call with the interpreter lock held.
 #pragma once
 
-#include "python/py_ref.hpp"
+#include "bindings/shared/py_ref.hpp"
 #include "search_error.hpp"
 
 namespace kiv::python {

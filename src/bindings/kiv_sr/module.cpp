@@ -10,12 +10,12 @@
 
 #include <cstdint>
 
-#include "python/exception_classes.hpp"
-#include "python/guarded.hpp"
-#include "python/py_error.hpp"
-#include "python/py_ref.hpp"
-#include "python/py_search_result.hpp"
-#include "python/py_searcher.hpp"
+#include "bindings/shared/exception_classes.hpp"
+#include "bindings/shared/guarded.hpp"
+#include "bindings/shared/py_error.hpp"
+#include "bindings/shared/py_ref.hpp"
+#include "bindings/kiv_sr/py_search_result.hpp"
+#include "bindings/kiv_sr/py_searcher.hpp"
 
 namespace kiv::python {
 namespace {

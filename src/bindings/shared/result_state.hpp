@@ -20,10 +20,18 @@
 
 #include <Python.h>
 
-#include "python/py_ref.hpp"
+#include "bindings/shared/py_ref.hpp"
 #include "result.hpp"
 
 namespace kiv::python {
+
+// The postfix tokens of `expression`, a tuple of token tuples as above.
+PyRef tokens_state(const Expression& expression, const OperatorRegistry& registry);
+
+// The expression that a tuple of token tuples describes, built by the
+// engine's own composition on `registry`, params set to the tokens' values.
+// Malformed tokens raise as result_from_state does.
+Expression expression_from_tokens(PyObject* tokens, const OperatorRegistry& registry);
 
 // The version-1 state of `record`.
 PyRef state_of(const SearchResult& record);

@@ -8,7 +8,7 @@
 
 #include <Python.h>
 
-#include "python/py_ref.hpp"
+#include "bindings/shared/py_ref.hpp"
 
 namespace kiv::python {
 

@@ -1,6 +1,6 @@
-#include "python/map_error.hpp"
+#include "bindings/shared/map_error.hpp"
 
-#include "python/exception_classes.hpp"
+#include "bindings/shared/exception_classes.hpp"
 
 namespace kiv::python {
 namespace {

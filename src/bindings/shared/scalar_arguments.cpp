@@ -1,7 +1,7 @@
-#include "python/scalar_arguments.hpp"
+#include "bindings/shared/scalar_arguments.hpp"
 
-#include "python/py_error.hpp"
-#include "python/py_ref.hpp"
+#include "bindings/shared/py_error.hpp"
+#include "bindings/shared/py_ref.hpp"
 
 namespace kiv::python {
 namespace {

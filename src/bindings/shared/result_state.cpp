@@ -1,4 +1,4 @@
-#include "python/result_state.hpp"
+#include "bindings/shared/result_state.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -8,7 +8,7 @@
 
 #include "core/expression.hpp"
 #include "invariant.hpp"
-#include "python/py_error.hpp"
+#include "bindings/shared/py_error.hpp"
 
 namespace kiv::python {
 namespace {
@@ -43,7 +43,7 @@ PyRef token_state(const Token& token, const OperatorRegistry& registry) {
         case TokenKind::Op:
             return require(PyRef::steal(Py_BuildValue("(ss)", "op", registry.meta(token.op_id).name.c_str())));
     }
-    throw InvariantViolation("a token of unknown kind in src/python/result_state");
+    throw InvariantViolation("a token of unknown kind in result_state");
 }
 
 // Reads the tokens of a state one by one into a stack of expressions built
@@ -200,13 +200,26 @@ void check_version(PyObject* version) {
 
 }  // namespace
 
-PyRef state_of(const SearchResult& record) {
-    const std::vector<Token>& tokens = record.expression.tokens;
+PyRef tokens_state(const Expression& expression, const OperatorRegistry& registry) {
+    const std::vector<Token>& tokens = expression.tokens;
     PyRef token_states = require(PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(tokens.size()))));
     for (std::size_t i = 0; i < tokens.size(); ++i)
         PyTuple_SET_ITEM(token_states.get(), static_cast<Py_ssize_t>(i),
-                         token_state(tokens[i], *record.registry).release());  // steals the item
-    return require(PyRef::steal(Py_BuildValue("(idO)", kStateVersion, record.error, token_states.get())));
+                         token_state(tokens[i], registry).release());  // steals the item
+    return token_states;
+}
+
+Expression expression_from_tokens(PyObject* tokens, const OperatorRegistry& registry) {
+    if (!PyTuple_Check(tokens))
+        refuse(PyExc_TypeError, "SearchResult state: the tokens must be a tuple, not %s", type_name(tokens));
+    FormulaReader reader(registry);
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tokens); ++i) reader.read(i, PyTuple_GET_ITEM(tokens, i));
+    return std::move(reader).finish();
+}
+
+PyRef state_of(const SearchResult& record) {
+    const PyRef tokens = tokens_state(record.expression, *record.registry);
+    return require(PyRef::steal(Py_BuildValue("(idO)", kStateVersion, record.error, tokens.get())));
 }
 
 SearchResult result_from_state(PyObject* state) {
@@ -220,13 +233,9 @@ SearchResult result_from_state(PyObject* state) {
     PyObject* error = PyTuple_GET_ITEM(state, 1);
     if (!PyFloat_Check(error))
         refuse(PyExc_TypeError, "SearchResult state: the error must be a float, not %s", type_name(error));
-    PyObject* tokens = PyTuple_GET_ITEM(state, 2);
-    if (!PyTuple_Check(tokens))
-        refuse(PyExc_TypeError, "SearchResult state: the tokens must be a tuple, not %s", type_name(tokens));
     RegistryHandle registry = std::make_shared<const OperatorRegistry>(with_builtins());
-    FormulaReader reader(*registry);
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tokens); ++i) reader.read(i, PyTuple_GET_ITEM(tokens, i));
-    return {std::move(reader).finish(), std::move(registry), PyFloat_AS_DOUBLE(error)};
+    Expression expression = expression_from_tokens(PyTuple_GET_ITEM(state, 2), *registry);
+    return {std::move(expression), std::move(registry), PyFloat_AS_DOUBLE(error)};
 }
 
 }  // namespace kiv::python

@@ -16,7 +16,7 @@
 #include <Python.h>
 
 #include "engine/progress_output.hpp"
-#include "python/py_ref.hpp"
+#include "bindings/shared/py_ref.hpp"
 
 namespace kiv::python {
 

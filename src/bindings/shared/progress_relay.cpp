@@ -1,9 +1,9 @@
-#include "python/progress_relay.hpp"
+#include "bindings/shared/progress_relay.hpp"
 
 #include <cstdio>
 #include <string>
 
-#include "python/py_error.hpp"
+#include "bindings/shared/py_error.hpp"
 
 namespace kiv::python {
 namespace {

@@ -1,4 +1,4 @@
-#include "python/py_search_result.hpp"
+#include "bindings/kiv_sr/py_search_result.hpp"
 
 #include <cstring>
 #include <new>
@@ -7,11 +7,11 @@
 #include "core/number_text.hpp"
 #include "core/render.hpp"
 #include "facade/batch_eval.hpp"
-#include "python/convert.hpp"
-#include "python/guarded.hpp"
-#include "python/method_cast.hpp"
-#include "python/py_error.hpp"
-#include "python/result_state.hpp"
+#include "bindings/shared/convert.hpp"
+#include "bindings/shared/guarded.hpp"
+#include "bindings/shared/method_cast.hpp"
+#include "bindings/shared/py_error.hpp"
+#include "bindings/shared/result_state.hpp"
 
 namespace kiv::python {
 namespace {

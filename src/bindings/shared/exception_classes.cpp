@@ -1,4 +1,4 @@
-#include "python/exception_classes.hpp"
+#include "bindings/shared/exception_classes.hpp"
 
 namespace kiv::python {
 namespace {
