@@ -2,7 +2,7 @@
 the workers with the same result as on this machine.
 
 Starts a local cluster of two worker processes; on a real cluster, connect
-with `Client("tcp://scheduler:8786")` instead (see the README). Needs the
+with `Client("tcp://scheduler:8786")` instead (see docs/clusters.md). Needs the
 `dask` extra: pip install 'kiv_sr[dask]'.
 """
 

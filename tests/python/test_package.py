@@ -1,5 +1,5 @@
 """What the installed package offers beyond the module: the examples, the
-README snippets, the type stub and the companion package's types."""
+snippets of README.md and docs/, the type stub and the companion package's types."""
 
 import re
 import subprocess
@@ -36,11 +36,31 @@ def test_example_runs(tmp_path, example, line):
     assert line in completed.stdout.splitlines()
 
 
-def test_readme_snippets_run(capfd):
-    snippets = re.findall(r"```python\n(.*?)```", (ROOT / "README.md").read_text(), re.S)
-    assert len(snippets) >= 3
-    exec(compile("\n".join(snippets), "README.md", "exec"), {})
-    assert "Inputs and target vector must be non-empty and equal length." in capfd.readouterr().out
+# Each page: the least number of code blocks it holds (of any language; the
+# ```python ones run, together and in order) and texts its snippets print.
+PAGES = {
+    "README.md": (4, ["Times(v_{0}, Exp(v_{1}))", "Times(v_{0}, v_{1})", r"v_{0} \cdot v_{1}"]),
+    "docs/kiv_sr.md": (5, ["formula='Plus(C, Square(v_{0}))'", "Inputs and target vector must be non-empty and equal length."]),
+    "docs/companion.md": (7, ["Times(x0, Exp(x1))", "The search stopped at its time budget of 0.5 s"]),
+    "docs/clusters.md": (2, ["Times(v_{0}, Exp(v_{1})) True", "'Exp(v_{1})'] Times(v_{0}, Exp(v_{1}))"]),
+    "docs/benchmarks.md": (1, []),
+    "docs/development.md": (3, []),
+}
+
+
+def test_every_page_is_checked():
+    assert {"README.md", *(f"docs/{p.name}" for p in (ROOT / "docs").glob("*.md"))} == set(PAGES)
+
+
+@pytest.mark.parametrize("page", sorted(PAGES))
+def test_page_snippets_run(capfd, page):
+    least, printed = PAGES[page]
+    text = (ROOT / page).read_text()
+    assert len(re.findall(r"^```\S+$", text, re.M)) >= least
+    snippets = re.findall(r"^```python\n(.*?)^```$", text, re.S | re.M)
+    exec(compile("\n".join(snippets), page, "exec"), {})
+    out = capfd.readouterr().out
+    assert [text for text in printed if text not in out] == []
 
 
 def test_stub_matches_the_module():
