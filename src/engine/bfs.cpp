@@ -70,15 +70,16 @@ Outcome<PartialFront> run_bfs_until(const std::vector<std::vector<double>>& rows
                                     const SearchConfig& config, const SearchHooks& hooks) {
     if (auto error = admit(rows, targets, config, hooks.warn)) return *error;
     LevelSearch search(rows, targets, config, hooks);
-    bool stopped = false;
+    SearchEnd end = SearchEnd::AllLevels;
     try {
         run_levels(search);
+        if (search.levels_on_front() < config.max_complexity) end = SearchEnd::ExactFit;
     } catch (const SearchCancelled&) {
-        stopped = true;
+        end = SearchEnd::Stopped;
     }
     auto outcome = search.result();
     if (auto* error = std::get_if<SearchError>(&outcome)) return std::move(*error);
-    return PartialFront{std::get<std::vector<SearchResult>>(std::move(outcome)), search.levels_on_front(), stopped};
+    return PartialFront{std::get<std::vector<SearchResult>>(std::move(outcome)), search.levels_on_front(), end};
 }
 
 }  // namespace kiv

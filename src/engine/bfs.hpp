@@ -40,11 +40,15 @@ Outcome<std::vector<SearchResult>> run_bfs(const std::vector<std::vector<double>
                                            const std::vector<double>& targets, const SearchConfig& config,
                                            const SearchHooks& hooks = {});
 
+// How a search ended: before its last level on a formula that fits well
+// enough (the early exit), after its last level, or by its cancel hook.
+enum class SearchEnd { ExactFit, AllLevels, Stopped };
+
 // The front of a search that may have been stopped before its last level.
 struct PartialFront {
     std::vector<SearchResult> front;   // as run_bfs returns it
     std::size_t levels_completed = 0;  // the front holds every candidate of levels 1 to this one
-    bool stopped = false;              // the cancel hook ended the search early
+    SearchEnd end = SearchEnd::AllLevels;
 };
 
 // run_bfs for a caller that may stop the search and still want its answer:

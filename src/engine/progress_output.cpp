@@ -9,6 +9,7 @@ namespace kiv {
 // a courtesy: a closed or full stream must not fail the search, so write and
 // flush failures are ignored.
 void ProgressOutput::write(std::string_view text) {
+    if (destination_ == Destination::Discard) return;
     if (destination_ == Destination::StandardOutput) {
         [[maybe_unused]] const std::size_t written = std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);

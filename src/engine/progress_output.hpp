@@ -4,6 +4,7 @@
 // stdio and flushes it, so that a terminal or a pipe sees every line as it is
 // made. Buffer keeps the texts, in order, until the search's calling thread
 // takes them to forward (to a notebook, say); nothing reaches standard output.
+// Discard drops every text: a quiet search.
 //
 // write() may be called from any thread and keeps each text whole; take()
 // from any thread too. Only the buffer is locked: the texts of one level's
@@ -18,13 +19,13 @@ namespace kiv {
 
 class ProgressOutput {
 public:
-    enum class Destination { StandardOutput, Buffer };
+    enum class Destination { StandardOutput, Buffer, Discard };
 
     explicit ProgressOutput(Destination destination) : destination_(destination) {}
 
     // Sends `text` to the destination.
     void write(std::string_view text);
-    // The texts buffered since the last take, in order; empty for StandardOutput.
+    // The texts buffered since the last take, in order; empty unless Buffer.
     std::string take();
 
 private:

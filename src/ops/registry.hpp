@@ -31,6 +31,9 @@ public:
     // (Named register_operator because `register` is a C++ keyword.)
     void register_operator(std::unique_ptr<Operator> op);
 
+    // Number of operators registered; their ids are 0 .. size() - 1.
+    std::size_t size() const { return metas_.size(); }
+
     // Ids whose recorded arity equals `arity`, ascending.
     std::vector<std::size_t> ids_by_arity(std::uint8_t arity) const;
 

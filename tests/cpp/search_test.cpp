@@ -199,9 +199,22 @@ TEST(Search, StoppedSearchReturnsTheFrontOfItsCompletedLevels) {
                                            {.cancel = [&] { return ++polls >= stop_at; }});
         testing::internal::GetCapturedStdout();
         const auto& partial = std::get<PartialFront>(outcome);
-        EXPECT_EQ(partial.stopped, partial.levels_completed < 6) << stop_at;
+        EXPECT_EQ(partial.end == SearchEnd::Stopped, partial.levels_completed < 6) << stop_at;
         EXPECT_EQ(listed(partial.front), listed(search(problem, config(partial.levels_completed, 100)).results()))
             << stop_at;
+    }
+}
+
+// An exact fit ends a search early only before its last level.
+TEST(Search, EndsOnAnExactFitOnlyBeforeItsLastLevel) {
+    const Problem square = sample([](double x) { return x * x; });
+    for (const auto& [max_complexity, end] :
+         {std::pair{std::uint64_t{5}, SearchEnd::ExactFit}, std::pair{std::uint64_t{2}, SearchEnd::AllLevels}}) {
+        testing::internal::CaptureStdout();
+        const auto outcome = run_bfs_until(square.rows, square.targets, config(max_complexity, 100), {});
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(std::get<PartialFront>(outcome).end, end) << max_complexity;
+        EXPECT_EQ(std::get<PartialFront>(outcome).levels_completed, 2u) << max_complexity;
     }
 }
 
