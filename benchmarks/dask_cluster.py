@@ -27,7 +27,6 @@ from distributed import Client, LocalCluster
 import kiv_sr
 from kiv_sr_tools import _native
 from kiv_sr_tools import dask as kiv_dask
-from kiv_sr_tools.search import settings_of
 
 
 UNITS = {"s": 1.0, "ms": 1e-3, "µs": 1e-6, "ns": 1e-9}
@@ -51,13 +50,12 @@ def in_process(searcher, X, y):
 
 
 def on_cluster(client, searcher, X, y):
-    settings = settings_of(searcher, None, None)
     with contextlib.redirect_stdout(io.StringIO()):
         start = time.perf_counter()
-        driver = _native.search_start(settings, X, y, True)
-        search = kiv_dask._ClusterSearch(client, settings, X, y, driver, None)
+        driver = _native.search_start(searcher, X, y, True)
+        search = kiv_dask._ClusterSearch(client, searcher, X, y, driver, None, True)
         search.run(None)
-        front = [kiv_sr.SearchResult._from_state(state) for state in _native.search_front(driver)]
+        front = _native.search_front(driver)
         seconds = time.perf_counter() - start
     return front, seconds, search.levels
 

@@ -39,7 +39,7 @@ import sympy
 
 import kiv_sr
 from kiv_sr import KivComplexityError, Searcher, SearchResult
-from kiv_sr_tools import find_candidates, find_transformed, to_sympy
+from kiv_sr_tools import _native, find_candidates, find_transformed, to_sympy
 from kiv_sr_tools.transformed import TRANSFORMS, input_scalings
 
 ROWS = 50
@@ -327,7 +327,7 @@ def sympy_form(result: SearchResult, data: Data, snap: bool) -> Any:
 
 def found_on(result: SearchResult, data: Data) -> str:
     """The transformed target that the formula's last tokens undo (the longest such), else y."""
-    tokens = result.__reduce__()[1][0][2]
+    tokens = _native.tokens(result)
     undoing = [t for t in (*TRANSFORMS, *input_scalings(data.X, data.y)) if t.undoes(tokens)]
     return max(undoing, key=lambda t: len(t.undo(()))).label if undoing else "y"
 

@@ -1,6 +1,6 @@
 """The worker side of a search spread over a Dask cluster.
 
-A task is a pure function of its arguments: the search's settings and data and
+A task is a pure function of its arguments: the search's searcher and data and
 the candidates every finished level retained. Each worker process keeps its
 copy of a running search between tasks, keyed by the search's id, and brings it
 up to the task's level from those arguments; a worker that never saw the
@@ -18,6 +18,8 @@ from typing import Any, List, Tuple
 
 import distributed
 
+from kiv_sr import Searcher
+
 from . import _native
 
 # A process keeps this many copies (one per search and worker in it); the
@@ -28,9 +30,9 @@ _KEPT_COPIES = 8
 class _Copy:
     """One search's copy on this worker, used by one task at a time."""
 
-    def __init__(self, settings: Tuple[Any, ...], rows: Any, targets: Any) -> None:
+    def __init__(self, searcher: Searcher, rows: Any, targets: Any) -> None:
         self.lock = threading.Lock()
-        self.handle = _native.search_start(settings, rows, targets, False)
+        self.handle = _native.search_start(searcher, rows, targets, False)
         self.expanded = 1  # the highest level whose candidates were built
 
     def bring_to(self, level: int, retained: List[bytes]) -> None:
@@ -53,7 +55,7 @@ _copies_lock = threading.Lock()
 
 def evaluate_chunk(
     search_id: str,
-    settings: Tuple[Any, ...],
+    searcher: Searcher,
     rows: Any,
     targets: Any,
     retained: List[bytes],
@@ -66,7 +68,7 @@ def evaluate_chunk(
     with _copies_lock:
         copy = _copies.get(key)
         if copy is None or copy.expanded > level:
-            copy = _copies[key] = _Copy(settings, rows, targets)
+            copy = _copies[key] = _Copy(searcher, rows, targets)
             while len(_copies) > _KEPT_COPIES:
                 _copies.popitem(last=False)
         _copies.move_to_end(key)

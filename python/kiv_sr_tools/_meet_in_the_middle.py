@@ -7,8 +7,9 @@ values that give the target (_preimages) are searched one token shorter;
 for a binary one, one operand is taken from the table (every value of its
 size in turn) and the value the other must have is searched, down to the
 table again. Operand values found this way are approximate, so every
-formula put together is evaluated exactly with the engine's rules, from its
-operands' exact values, and kept only if it still meets its target.
+formula put together is evaluated exactly by the engine (_native.apply),
+from its operands' exact values, and kept only if it still meets its target.
+The operators and which of them commute are the engine's.
 """
 
 from __future__ import annotations
@@ -18,12 +19,15 @@ from typing import Callable, Dict, List, Optional, Sequence, Tuple, overload
 
 import numpy as np
 
-from . import _complex_rules as rules
+from . import _native
 from ._preimages import LEFT_OPERAND, OPERAND_OF_UNARY, RIGHT_OPERAND, Floats
-from ._value_table import BINARY, COMMUTATIVE, UNARY, Indices, StateToken, ValueTable, at
-from .function import MAGNITUDE_BOUND
+from ._value_table import Complexes, Indices, StateToken, ValueTable
 
 Tokens = Tuple[StateToken, ...]
+_OPERATORS = _native.operators()
+UNARY = tuple(name for name, arity, _ in _OPERATORS if arity == 1)
+BINARY = tuple(name for name, arity, _ in _OPERATORS if arity == 2)
+COMMUTATIVE = frozenset(name for name, _, commutative in _OPERATORS if commutative)
 
 
 @dataclass(frozen=True)
@@ -31,8 +35,15 @@ class Found:
     """Formulas found, one per entry: the index of the target each meets, its exact value and tokens."""
 
     targets: Indices
-    value: rules.Complex
+    value: Complexes
     tokens: Sequence[Tokens]
+
+    @staticmethod
+    def joined(pieces: Sequence[Found]) -> Found:
+        if not pieces:
+            return Found(np.zeros(0, dtype=np.intp), np.zeros(0, dtype=np.complex128), [])
+        return Found(np.concatenate([p.targets for p in pieces]), np.concatenate([p.value for p in pieces]),
+                     [tokens for p in pieces for tokens in p.tokens])
 
 
 @dataclass(frozen=True)
@@ -70,7 +81,7 @@ class ClosedFormSolver:
         """The formulas of exactly `size` tokens that meet some target, in a fixed order."""
         if size <= self.table.depth:
             matched, entries = self.table.lookup(targets, size, self.slack)
-            return Found(matched, at(self.table.level(size).value, entries), _TableTokens(self.table, size, entries))
+            return Found(matched, self.table.level(size).value[entries], _TableTokens(self.table, size, entries))
         pieces = []
         with np.errstate(all="ignore"):
             for unknown_size, operands in self._operands(targets, size).items():
@@ -81,10 +92,7 @@ class ClosedFormSolver:
                     chosen = np.flatnonzero(group == number)
                     pairs = found.targets[chosen] - offsets[number]
                     pieces.append(self._compose(operand, pairs, found, chosen, targets))
-        return Found(np.concatenate([p.targets for p in pieces]),
-                     rules.Complex(np.concatenate([p.value.re for p in pieces]),
-                                   np.concatenate([p.value.im for p in pieces])),
-                     [tokens for p in pieces for tokens in p.tokens])
+        return Found.joined(pieces)
 
     def _operands(self, targets: Floats, size: int) -> Dict[int, List[_Operand]]:
         """The searches for the unknown operand of every operator at the root of a
@@ -92,6 +100,8 @@ class ClosedFormSolver:
         by_size: Dict[int, List[_Operand]] = {}
         every = np.arange(len(targets))
         for name in UNARY:
+            if name not in OPERAND_OF_UNARY:
+                continue  # an operator without a preimage rule is not inverted
             for keys in OPERAND_OF_UNARY[name](targets):
                 by_size.setdefault(size - 1, []).append(_Operand(name, keys, every).finite())
         for left_size in range(1, size - 1):
@@ -113,13 +123,17 @@ class ClosedFormSolver:
                 known_side = "left"
             else:
                 known_side = "right"
+            rules = RIGHT_OPERAND if known_side == "left" else LEFT_OPERAND
+            if name not in rules:
+                continue  # an operator without a preimage rule is not inverted
+            rule: Callable[[Floats, Complexes], List[Floats]] = rules[name]
             known_size = left_size if known_side == "left" else right_size
-            count = len(level(known_size))
-            pairs_target, pairs_known = np.repeat(np.arange(len(targets)), count), np.tile(np.arange(count), len(targets))
-            rule: Callable[[Floats, rules.Complex], List[Floats]] = (
-                RIGHT_OPERAND[name] if known_side == "left" else LEFT_OPERAND[name]
-            )
-            for keys in rule(targets[pairs_target], at(level(known_size).value, pairs_known)):
+            known = level(known_size)
+            # Known operands in ascending order of real part give keys in nearly monotone
+            # runs, which the table lookup's binary searches take several times as fast.
+            pairs_target = np.repeat(np.arange(len(targets)), len(known))
+            pairs_known = np.tile(known.order, len(targets))
+            for keys in rule(targets[pairs_target], known.value[pairs_known]):
                 operands.append(_Operand(name, keys, pairs_target, pairs_known, known_size, known_side))
         return operands
 
@@ -127,15 +141,16 @@ class ClosedFormSolver:
         """The formulas that `operand.name` makes of the unknown operands found[chosen],
         each meeting the key of pair `pairs` of `operand`, that still meet their targets."""
         which = operand.targets[pairs]
-        unknown = at(found.value, chosen)
+        unknown = found.value[chosen]
         if operand.known is None:
-            value = rules.UNARY[operand.name](unknown)
+            value = _native.apply(operand.name, unknown)
         else:
-            known = at(self.table.level(operand.known_size).value, operand.known[pairs])
-            value = rules.BINARY[operand.name](*((known, unknown) if operand.known_side == "left" else (unknown, known)))
+            known = self.table.level(operand.known_size).value[operand.known[pairs]]
+            operands = (known, unknown) if operand.known_side == "left" else (unknown, known)
+            value = _native.apply(operand.name, *operands)
         want = targets[which]
-        meets = np.flatnonzero((np.abs(value.re) < MAGNITUDE_BOUND) & (np.abs(value.im) < MAGNITUDE_BOUND)
-                               & (np.abs(value.re - want) <= self.slack * np.abs(want)))
+        # An absent value (NaN: undefined, not finite or of magnitude >= 1e15) meets no target.
+        meets = np.flatnonzero(np.abs(value.real - want) <= self.slack * np.abs(want))
         kept, tokens = [], []
         for m in meets:
             formula = self._tokens(operand, int(pairs[m]), found.tokens[chosen[m]])
@@ -143,7 +158,7 @@ class ClosedFormSolver:
                 kept.append(m)
                 tokens.append(formula)
         index = np.array(kept, dtype=np.intp)
-        return Found(which[index], at(value, index), tokens)
+        return Found(which[index], value[index], tokens)
 
     def _tokens(self, operand: _Operand, pair: int, unknown: Tokens) -> Optional[Tokens]:
         if operand.known is None:

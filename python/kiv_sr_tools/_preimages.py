@@ -6,8 +6,9 @@ operator's value to have real part t. They assume the unknown operand real
 and take the principal branches (plus the second solution of Sin, Cos,
 Square and of the logarithm's sign), so they miss some complex solutions;
 what they find is checked by evaluating the whole formula. NaN or infinite
-keys mean "no solution" and are dropped by the caller. Callers silence
-NumPy's floating-point warnings.
+keys mean "no solution" and are dropped by the caller. An operator missing
+here is not inverted: formulas with it at their root are not searched.
+Callers silence NumPy's floating-point warnings.
 """
 
 from __future__ import annotations
@@ -17,9 +18,8 @@ from typing import Callable, Dict, List
 import numpy as np
 import numpy.typing as npt
 
-from . import _complex_rules as rules
-
 Floats = npt.NDArray[np.float64]
+Complexes = npt.NDArray[np.complex128]
 HALF_PI = np.pi / 2
 
 
@@ -46,25 +46,25 @@ OPERAND_OF_UNARY: Dict[str, Callable[[Floats], List[Floats]]] = {
 }
 
 
-def _exp_re(a: rules.Complex) -> Floats:
-    return np.exp(a.re) * np.cos(a.im)
+def _exp_re(a: Complexes) -> Floats:
+    return np.exp(a.real) * np.cos(a.imag)
 
 
 # name: f(t, a) -> the right operand values b with Re(name(a, b)) = t, a known.
-RIGHT_OPERAND: Dict[str, Callable[[Floats, rules.Complex], List[Floats]]] = {
-    "Plus": lambda t, a: [t - a.re],
-    "Times": lambda t, a: [t / a.re],
-    "Subtract": lambda t, a: [a.re - t],
+RIGHT_OPERAND: Dict[str, Callable[[Floats, Complexes], List[Floats]]] = {
+    "Plus": lambda t, a: [t - a.real],
+    "Times": lambda t, a: [t / a.real],
+    "Subtract": lambda t, a: [a.real - t],
     # 0 / b is 0 (or NaN) whatever b is.
-    "Divide": lambda t, a: [_where(a.re != 0.0, a.re / t)],
+    "Divide": lambda t, a: [_where(a.real != 0.0, a.real / t)],
     "KIV": lambda t, a: [np.exp(_exp_re(a) - t), -np.exp(_exp_re(a) - t)],
 }
 
 # name: f(t, b) -> the left operand values a with Re(name(a, b)) = t, b known;
 # Plus and Times commute, so their left operand is always the known one.
-LEFT_OPERAND: Dict[str, Callable[[Floats, rules.Complex], List[Floats]]] = {
-    "Subtract": lambda t, b: [t + b.re],
+LEFT_OPERAND: Dict[str, Callable[[Floats, Complexes], List[Floats]]] = {
+    "Subtract": lambda t, b: [t + b.real],
     # Re(a / b) = a Re(1 / b) for a real a.
-    "Divide": lambda t, b: [t * (b.re * b.re + b.im * b.im) / b.re],
-    "KIV": lambda t, b: [np.log(t + np.log(np.hypot(b.re, b.im)))],
+    "Divide": lambda t, b: [t * (b.real * b.real + b.imag * b.imag) / b.real],
+    "KIV": lambda t, b: [np.log(t + np.log(np.hypot(b.real, b.imag)))],
 }

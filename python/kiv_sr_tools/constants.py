@@ -16,13 +16,12 @@ from . import _native
 from ._meet_in_the_middle import ClosedFormSolver, Tokens
 from ._value_table import LEAVES, ValueTable
 
-# The engine's default settings: no penalty on constants, so a refit's error is the plain (f - value)^2.
-SETTINGS = Searcher().__reduce__()[1]
 # Operand values computed by inverting operators carry rounding errors far above
 # rtol; formulas are searched this much more loosely, and the engine's own value decides.
 _SEARCH_SLACK = 1e4
 # Among equally short formulas with real values, algebraic ones come first, then
-# they are ordered by their postfix tokens: smaller leaves and simpler operators first.
+# they are ordered by their postfix tokens: smaller leaves and simpler operators
+# first, an operator missing here after all others.
 _TRANSCENDENTAL = frozenset({"KIV", "Exp", "Log", "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan"})
 _OPERATOR_ORDER = ("Plus", "Subtract", "Times", "Divide", "Neg", "Inv", "Square", "Sqrt", "Cube", "Log", "Exp",
                    "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan", "KIV")
@@ -54,14 +53,16 @@ def identify_constant(
     if not rtol > 0.0:
         raise ValueError(f"rtol must be positive; got {rtol!r}")
     solver = ClosedFormSolver(_table(_table_depth(int(max_complexity))), _SEARCH_SLACK * rtol)
+    # Default settings: no penalty on constants, so a refit's error is the plain (f - value)^2.
+    searcher = Searcher()
     found: List[SearchResult] = []
     for size in range(1, int(max_complexity) + 1):
         formulas = solver.solve(np.array([float(value)]), size)
-        complex_valued = dict(zip(formulas.tokens, formulas.value.im != 0.0))
+        complex_valued = dict(zip(formulas.tokens, formulas.value.imag != 0.0))
         for tokens in sorted(complex_valued, key=lambda tokens: _simplicity(tokens, complex_valued[tokens])):
-            state = _native.refit(SETTINGS, (1, 0.0, tokens), [[0.0]], [float(value)])
-            if math.sqrt(state[1]) <= rtol * abs(value):
-                found.append(SearchResult._from_state(state))
+            fitted = _native.refit(searcher, tokens, [[0.0]], [float(value)])
+            if math.sqrt(fitted.error) <= rtol * abs(value):
+                found.append(fitted)
                 if len(found) >= limit:
                     return found
     return found
@@ -69,7 +70,7 @@ def identify_constant(
 
 def _table_depth(max_complexity: int) -> int:
     """How many tokens the table of all formulas holds. A table of 4 tokens takes
-    0.05 s to build, one of 5 tokens 0.8 s but makes searches of 8 or more tokens
+    0.01 s to build, one of 5 tokens 0.15 s but makes searches of 8 or more tokens
     ten times as fast. A table of half a formula's tokens holds one of its operands."""
     return min(max_complexity, 4) if max_complexity <= 7 else max(5, (max_complexity - 1) // 2)
 
@@ -82,4 +83,4 @@ def _table(depth: int) -> ValueTable:
 def _simplicity(tokens: Tokens, complex_valued: bool) -> Tuple[bool, int, Tuple[int, ...]]:
     """The order of equally long formulas, simplest first."""
     transcendental = sum(1 for token in tokens if token[0] == "op" and token[1] in _TRANSCENDENTAL)
-    return complex_valued, transcendental, tuple(_RANK[token] for token in tokens)
+    return complex_valued, transcendental, tuple(_RANK.get(token, len(_RANK)) for token in tokens)

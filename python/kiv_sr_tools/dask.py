@@ -27,7 +27,7 @@ from kiv_sr import Searcher, SearchResult
 
 from . import _cluster_worker, _native
 from ._optional import require
-from .search import check_budget, settings_of, translated_failures, warn_if_stopped
+from .search import check_budget, warn_if_stopped
 
 distributed = require("distributed", "kiv_sr_tools.dask", "Dask distributed", "dask")
 
@@ -78,25 +78,38 @@ def find_candidates(
     *,
     max_time: Optional[float] = None,
     chunk_size: Optional[int] = None,
+    verbose: bool = True,
 ) -> List[SearchResult]:
     """`searcher.find_candidates(X, y, alpha, l1_ratio)`, each level's candidates
     evaluated on the cluster in chunks of `chunk_size` (None: a few chunks per
     worker thread). Stops after `max_time` seconds or at Ctrl-C with the front
-    of the levels completed, as `kiv_sr_tools.find_candidates` does."""
+    of the levels completed, as `kiv_sr_tools.find_candidates` does.
+    `verbose=False` prints no progress."""
     check_budget(max_time)
     if chunk_size is not None and not (isinstance(chunk_size, int) and chunk_size > 0):
         raise ValueError(f"chunk_size must be a positive integer or None; got {chunk_size!r}")
-    settings = settings_of(searcher, alpha, l1_ratio)
+    searcher = with_penalty(searcher, alpha, l1_ratio)
     # The data go to the engine as given, so that it reads or refuses them as every search does.
-    with translated_failures():
-        driver = _native.search_start(settings, X, y, True)
+    driver = _native.search_start(searcher, X, y, True)
     rows, targets = np.asarray(X, dtype=np.float64), np.asarray(y, dtype=np.float64)
-    search = _ClusterSearch(client, settings, rows, targets, driver, chunk_size)
+    search = _ClusterSearch(client, searcher, rows, targets, driver, chunk_size, verbose)
     deadline = None if max_time is None else time.monotonic() + max_time
     stopped_by = search.run(deadline)
     warn_if_stopped(stopped_by, _native.search_status(driver)[0], max_time, searcher.max_complexity)
-    with translated_failures():
-        return [SearchResult._from_state(state) for state in _native.search_front(driver)]
+    return _native.search_front(driver)
+
+
+def with_penalty(searcher: Searcher, alpha: Optional[float], l1_ratio: Optional[float]) -> Searcher:
+    """`searcher` with its alpha and l1_ratio replaced where given, as a per-call override does."""
+    if alpha is None and l1_ratio is None:
+        return searcher
+    return Searcher(
+        searcher.max_complexity,
+        searcher.complexity_penalty,
+        searcher.beam_width,
+        searcher.alpha if alpha is None else alpha,
+        searcher.l1_ratio if l1_ratio is None else l1_ratio,
+    )
 
 
 def find_multivariate(
@@ -135,14 +148,16 @@ class _ClusterSearch:
     def __init__(
         self,
         client: Any,
-        settings: Tuple[Any, ...],
+        searcher: Searcher,
         rows: npt.NDArray[np.float64],
         targets: npt.NDArray[np.float64],
         driver: Any,
         chunk_size: Optional[int],
+        verbose: bool,
     ) -> None:
         self.client = client
-        self.settings = settings
+        self.searcher = searcher
+        self.verbose = verbose
         self.driver = driver
         self.chunk_size = chunk_size
         self.token = uuid.uuid4().hex[:8]
@@ -154,7 +169,7 @@ class _ClusterSearch:
         """Runs the levels; None, or "time" / "interrupt" when stopped early."""
         pending: Dict[Any, Tuple[int, int]] = {}
         try:
-            _echo(self.driver)
+            self._echo()
             while not _native.search_status(self.driver)[1]:
                 if deadline is not None and time.monotonic() >= deadline:
                     return "time"
@@ -172,17 +187,24 @@ class _ClusterSearch:
                 level, seconds = len(self.levels) + 2, finished - start
                 driver = (expanded - start, finished - gathered)
                 self.levels.append(LevelRecord(level, count, len(pending), seconds, *driver, len(retained), received))
-                _echo(self.driver)
+                self._echo()
             return None
         except KeyboardInterrupt:
             return "interrupt"
         finally:
-            _echo(self.driver)
+            self._echo()
             # A closed client has released its tasks and can reach no worker.
             if self.client.status == "running":
                 self.client.cancel(list(pending))
                 with contextlib.suppress(Exception):
                     self.client.run(_cluster_worker.forget, self.token)
+
+    def _echo(self) -> None:
+        """Writes the driver's progress text where print() would, unless quiet."""
+        text = _native.search_output(self.driver)
+        if text and self.verbose and sys.stdout is not None:
+            sys.stdout.write(text)
+            sys.stdout.flush()
 
     def _submit_level(self, count: int) -> Dict[Any, Tuple[int, int]]:
         """The level's chunk tasks, each with the candidate range it evaluates."""
@@ -192,7 +214,7 @@ class _ClusterSearch:
             future = self.client.submit(
                 _cluster_worker.evaluate_chunk,
                 self.token,
-                self.settings,
+                self.searcher,
                 *self.data,
                 self.retained,
                 level,
@@ -220,7 +242,7 @@ class _ClusterSearch:
                 begin, end = bounds[future]
                 _native.search_absorb(self.driver, evaluated, end - begin)
                 received += len(evaluated)
-                _echo(self.driver)
+                self._echo()
         except distributed.TimeoutError:
             return None
         return received
@@ -231,9 +253,3 @@ def _chunks(count: int, size: int) -> Iterator[Tuple[int, int]]:
         yield begin, min(count, begin + size)
 
 
-def _echo(driver: Any) -> None:
-    """Writes the driver's progress text where print() would."""
-    text = _native.search_output(driver)
-    if text and sys.stdout is not None:
-        sys.stdout.write(text)
-        sys.stdout.flush()

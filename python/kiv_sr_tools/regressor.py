@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import contextlib
 from typing import Any, Dict, List, Optional, Sequence, Union
 
 import numpy as np
@@ -28,9 +27,11 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     `find_transformed`).
 
     Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
-    the Pareto front, lowest error first; `equations_`, the front as a table
-    (see its doc); `n_features_in_`; `feature_names_in_` when X has string
-    column names.
+    the Pareto front, lowest error first; `equations_`, the front as a table,
+    one row per formula: complexity, error, formula (written with the feature
+    names) and sympy (its SymPy expression, None without SymPy), a pandas
+    DataFrame when pandas is installed, else a list of dicts;
+    `n_features_in_`; `feature_names_in_` when X has string column names.
     """
 
     def __init__(
@@ -58,11 +59,9 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> KivRegressor:
         rows, targets = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
         searcher = Searcher(self.max_complexity, self.complexity_penalty, self.beam_width, self.alpha, self.l1_ratio)
-        # The engine writes its progress to sys.stdout, and nothing when that is None.
-        quiet = contextlib.nullcontext() if self.verbose else contextlib.redirect_stdout(None)
-        with quiet:
-            self.front_: List[SearchResult] = self._search(searcher, rows, targets)
+        self.front_: List[SearchResult] = self._search(searcher, rows, targets)
         self.best_: SearchResult = self.front_[0]
+        self.equations_ = self._equations()
         return self
 
     def _search(
@@ -71,9 +70,11 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         if self.client is not None:
             return self._search_on_cluster(searcher, rows, targets)
         if self.transforms is False:
-            return find_candidates(searcher, rows, targets, max_time=self.max_time)
+            return find_candidates(searcher, rows, targets, max_time=self.max_time, verbose=self.verbose)
         chosen = None if self.transforms is True else self.transforms
-        return find_transformed(searcher, rows, targets, transforms=chosen, max_time=self.max_time)
+        return find_transformed(
+            searcher, rows, targets, transforms=chosen, max_time=self.max_time, verbose=self.verbose
+        )
 
     def _search_on_cluster(
         self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
@@ -83,9 +84,11 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         from . import dask
 
         if not isinstance(self.client, str):
-            return dask.find_candidates(self.client, searcher, rows, targets, max_time=self.max_time)
+            return dask.find_candidates(
+                self.client, searcher, rows, targets, max_time=self.max_time, verbose=self.verbose
+            )
         with dask.distributed.Client(self.client, set_as_default=False) as client:
-            return dask.find_candidates(client, searcher, rows, targets, max_time=self.max_time)
+            return dask.find_candidates(client, searcher, rows, targets, max_time=self.max_time, verbose=self.verbose)
 
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
         """The best formula's value on each row of X; NaN where it has none."""
@@ -93,12 +96,8 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         rows = validate_data(self, X, reset=False, dtype=np.float64)
         return np.asarray(self.best_.eval_batch(rows), dtype=np.float64)
 
-    @property
-    def equations_(self) -> Union[Any, List[Dict[str, Any]]]:
-        """The Pareto front, one row per formula: complexity, error, formula (written with
-        the feature names) and sympy (its SymPy expression, None without SymPy). A pandas
-        DataFrame when pandas is installed, else a list of dicts."""
-        check_is_fitted(self)
+    def _equations(self) -> Union[Any, List[Dict[str, Any]]]:
+        """The fitted front as the table `equations_`."""
         names = list(getattr(self, "feature_names_in_", variable_names(self.n_features_in_)))
         rows = [
             {

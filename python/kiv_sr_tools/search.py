@@ -1,36 +1,39 @@
 """Searches that end on time: a Searcher's Pareto front under a time budget,
 and Ctrl-C that keeps what was found.
 
-The search is kiv_sr's own, run through the package's private engine module;
+The search is kiv_sr's own, run through the package's private engine module
+without the interpreter lock, so the process's other threads go on meanwhile;
 when it stops early it returns the front of the levels it completed, with a
 RuntimeWarning that says how far it got.
 """
 
 from __future__ import annotations
 
-import contextlib
 import math
 import warnings
-from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Tuple, Type
+from typing import List, NamedTuple, Optional
 
 import numpy.typing as npt
 
-from kiv_sr import KivComplexityError, KivDimensionError, Searcher, SearchResult
+from kiv_sr import Searcher, SearchResult
 
 from . import _native
-
-_FAILURES: Dict[str, Type[Exception]] = {"complexity": KivComplexityError, "dimension": KivDimensionError}
 
 _STOPPED_BY = {"time": "at its time budget of {budget:g} s", "interrupt": "by Ctrl-C"}
 
 
 class Outcome(NamedTuple):
-    """What a budgeted search returns: the front's states, lowest error first, the
-    levels it completed and why it stopped early (None, "time" or "interrupt")."""
+    """What a budgeted search returns: the front, lowest error first, the levels it
+    completed and how it ended ("exact_fit", "all_levels", "time" or "interrupt")."""
 
-    states: List[Any]
+    front: List[SearchResult]
     levels: int
-    stopped_by: Optional[str]
+    end: str
+
+    @property
+    def stopped_by(self) -> Optional[str]:
+        """Why the search stopped before its end ("time" or "interrupt"), or None."""
+        return self.end if self.end in _STOPPED_BY else None
 
 
 def find_candidates(
@@ -41,14 +44,29 @@ def find_candidates(
     max_time: Optional[float] = None,
     alpha: Optional[float] = None,
     l1_ratio: Optional[float] = None,
+    verbose: bool = True,
 ) -> List[SearchResult]:
     """`searcher.find_candidates(X, y, alpha, l1_ratio)`, the Pareto front lowest
     error first, that stops after `max_time` seconds (None: no limit) or at
-    Ctrl-C and then returns the front of the levels completed so far."""
+    Ctrl-C and then returns the front of the levels completed so far.
+    `verbose=False` prints no progress."""
     check_budget(max_time)
-    outcome = run(settings_of(searcher, alpha, l1_ratio), X, y, max_time)
+    outcome = run(searcher, X, y, max_time, alpha, l1_ratio, verbose)
     warn_if_stopped(outcome.stopped_by, outcome.levels, max_time, searcher.max_complexity)
-    return [SearchResult._from_state(state) for state in outcome.states]
+    return outcome.front
+
+
+def run(
+    searcher: Searcher,
+    X: npt.ArrayLike,
+    y: npt.ArrayLike,
+    max_time: Optional[float],
+    alpha: Optional[float] = None,
+    l1_ratio: Optional[float] = None,
+    verbose: bool = True,
+) -> Outcome:
+    """The budgeted search; the engine's refusals raise kiv_sr's exceptions."""
+    return Outcome(*_native.search(searcher, X, y, alpha, l1_ratio, max_time, verbose))
 
 
 def warn_if_stopped(stopped_by: Optional[str], levels: int, budget: Optional[float], max_complexity: int) -> None:
@@ -65,32 +83,6 @@ def warn_if_stopped(stopped_by: Optional[str], levels: int, budget: Optional[flo
 def check_budget(max_time: Optional[float]) -> None:
     if max_time is not None and not (isinstance(max_time, (int, float)) and max_time > 0 and not math.isnan(max_time)):
         raise ValueError(f"max_time must be a positive number of seconds or None; got {max_time!r}")
-
-
-def settings_of(searcher: Searcher, alpha: Optional[float], l1_ratio: Optional[float]) -> Tuple[Any, ...]:
-    """The searcher's five settings, with the penalty overridden where given."""
-    settings = list(searcher.__reduce__()[1])
-    if alpha is not None:
-        settings[3] = alpha
-    if l1_ratio is not None:
-        settings[4] = l1_ratio
-    return tuple(settings)
-
-
-def run(settings: Tuple[Any, ...], X: npt.ArrayLike, y: npt.ArrayLike, max_time: Optional[float]) -> Outcome:
-    """The budgeted search with these settings; the engine's refusals as kiv_sr's exceptions."""
-    with translated_failures():
-        return Outcome(*_native.find_candidates_until(settings, X, y, max_time))
-
-
-@contextlib.contextmanager
-def translated_failures() -> Iterator[None]:
-    """The engine's refusals inside the block raised as kiv_sr's exceptions."""
-    try:
-        yield
-    except _native.SearchFailed as failure:
-        kind, message = failure.args
-        raise _FAILURES[kind](message) from None
 
 
 def stop_note(stopped_by: str, levels: int, budget: Optional[float], max_complexity: int) -> str:

@@ -4,17 +4,17 @@ from __future__ import annotations
 
 import math
 import numbers
-from typing import Any, Dict, List, Tuple
+from typing import Any, Dict, List, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
 
-from kiv_sr import SearchResult
+from kiv_sr import Searcher, SearchResult
 
 from . import _native
-from ._meet_in_the_middle import Tokens
-from .constants import SETTINGS, identify_constant
-from .search import _FAILURES
+from .constants import identify_constant
+
+Tokens = Tuple[Tuple[Any, ...], ...]
 
 DEFAULT_TOLERANCE = 1e-9
 # Candidates are p/q * base with q at most MAX_DENOMINATOR, within WINDOW * |c| of the constant c.
@@ -63,30 +63,29 @@ def snap_constants(
     inputs = inputs.reshape(-1, 1) if inputs.ndim == 1 else inputs
     targets = np.asarray(y, dtype=np.float64)
     variance = float(np.var(targets)) if targets.size else 0.0
-    current = _refit(result.__reduce__()[1][0], inputs, targets)
-    allowed = current[1] + tolerance * (variance if variance > 0.0 else 1.0)
+    current = _refit(result, inputs, targets)
+    tokens = _native.tokens(current)
+    allowed = current.error + tolerance * (variance if variance > 0.0 else 1.0)
     replaced = False
     position = 0
-    while position < len(current[2]):
-        token = current[2][position]
+    while position < len(tokens):
+        token = tokens[position]
         if token[0] == "param" and token[2] == 0.0:
             for candidate in _candidates(float(token[1])):
-                tokens = (*current[2][:position], *candidate, *current[2][position + 1 :])
-                trial = _refit((1, 0.0, tokens), inputs, targets)
-                if trial[1] <= allowed:
-                    current, replaced = trial, True
+                trial = _refit((*tokens[:position], *candidate, *tokens[position + 1 :]), inputs, targets)
+                if trial.error <= allowed:
+                    current, tokens, replaced = trial, _native.tokens(trial), True
                     position += len(candidate) - 1
                     break
         position += 1
-    return SearchResult._from_state(current) if replaced else result
+    return current if replaced else result
 
 
-def _refit(state: Any, inputs: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]) -> Any:
-    try:
-        return _native.refit(SETTINGS, state, inputs, targets)
-    except _native.SearchFailed as failure:
-        kind, message = failure.args
-        raise _FAILURES[kind](message) from None
+def _refit(
+    formula: SearchResult | Sequence[Tuple[Any, ...]], inputs: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
+) -> SearchResult:
+    """The formula refitted as a default search refits its answers: no penalty on constants."""
+    return _native.refit(Searcher(), formula, inputs, targets)
 
 
 def _candidates(value: float) -> List[Tokens]:
@@ -101,7 +100,7 @@ def _candidates(value: float) -> List[Tokens]:
             if p != 0 and math.gcd(p, q) == 1 and abs(p / q * base - value) <= WINDOW * abs(value):
                 near.setdefault(_multiple(p, q, base_tokens), abs(p / q * base - value))
     for closed_form in identify_constant(value, max_complexity=_IDENTIFY_COMPLEXITY, rtol=_IDENTIFY_RTOL, limit=1):
-        near.setdefault(tuple(closed_form.__reduce__()[1][0][2]), math.sqrt(closed_form.error))
+        near.setdefault(_native.tokens(closed_form), math.sqrt(closed_form.error))
     return sorted(near, key=lambda tokens: (len(tokens), near[tokens]))
 
 

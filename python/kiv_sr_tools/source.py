@@ -7,7 +7,8 @@ from typing import NamedTuple, Optional, Sequence
 from kiv_sr import SearchResult
 
 from ._names import variable_names
-from ._tokens import Constant, Leaf, Variable, fold, tokens_of, variable_count
+from . import _native
+from ._tokens import Token, fold, variable_count
 
 # Calls take their operands as they are; infix templates group compound ones.
 CALLS = {
@@ -48,18 +49,18 @@ def to_source(result: SearchResult, names: Optional[Sequence[str]] = None) -> st
     arithmetic on the principal branches; on real arrays NumPy gives NaN
     where a real function has no value (the logarithm of a negative number).
     """
-    tokens = tokens_of(result)
+    tokens = _native.tokens(result)
     chosen = variable_names(variable_count(tokens), names)
     for name in chosen:
         if not name.isidentifier():
             raise ValueError(f"variable name {name!r} is not a Python identifier")
 
-    def leaf(token: Leaf) -> Piece:
-        if isinstance(token, Variable):
-            return Piece(chosen[token.column], True)
-        if isinstance(token, Constant):
-            return Piece(CONSTANT_TEXT[token.name], True)
-        value = token.value
+    def leaf(token: Token) -> Piece:
+        if token[0] == "var":
+            return Piece(chosen[token[1]], True)
+        if token[0] == "const":
+            return Piece(CONSTANT_TEXT[token[1]], True)
+        value = complex(token[1], token[2] if token[0] == "param" else 0.0)
         text = repr(value) if value.imag != 0.0 else repr(value.real)
         return Piece(text, not text.startswith("-"))
 

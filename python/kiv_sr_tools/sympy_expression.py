@@ -2,13 +2,14 @@
 
 from __future__ import annotations
 
-from typing import Any, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, Optional, Sequence, Tuple
 
 from kiv_sr import SearchResult
 
 from ._names import variable_names
 from ._optional import require
-from ._tokens import Constant, Leaf, Variable, fold, tokens_of, variable_count
+from . import _native
+from ._tokens import Token, fold, variable_count
 from .snapping import DEFAULT_TOLERANCE, snap_constants
 
 # 17 significant digits name every double exactly.
@@ -31,10 +32,41 @@ def to_sympy(
         if len(snap) not in (2, 3):
             raise ValueError(f"snap must be (X, y) or (X, y, tolerance); got {len(snap)} items")
         result = snap_constants(result, snap[0], snap[1], tolerance=snap[2] if len(snap) == 3 else DEFAULT_TOLERANCE)
-    tokens = tokens_of(result)
+    tokens = _native.tokens(result)
     symbols = [sympy.Symbol(name, real=True) for name in variable_names(variable_count(tokens), names)]
-    constants = {"0": sympy.S.Zero, "1": sympy.S.One, "I": sympy.I, "Pi": sympy.pi, "E": sympy.E}
-    unary = {
+    notation = operations(sympy)
+
+    def leaf(token: Token) -> Any:
+        kind = token[0]
+        if kind == "var":
+            return symbols[token[1]]
+        if kind == "const":
+            return notation[token[1]]()
+        if kind == "real" and float(token[1]).is_integer():
+            return sympy.Integer(int(token[1]))
+        real = sympy.Float(token[1], DIGITS)
+        imag = token[2] if kind == "param" else 0.0
+        return real if imag == 0.0 else real + sympy.Float(imag, DIGITS) * sympy.I
+
+    def apply(name: str, operands: Sequence[Any]) -> Any:
+        return notation[name](*operands)
+
+    return fold(tokens, leaf, apply)
+
+
+def operations(sympy: Any) -> Dict[str, Callable[..., Any]]:
+    """Each engine operator and named constant (no operands) in SymPy."""
+    return {
+        "0": lambda: sympy.S.Zero,
+        "1": lambda: sympy.S.One,
+        "I": lambda: sympy.I,
+        "Pi": lambda: sympy.pi,
+        "E": lambda: sympy.E,
+        "KIV": lambda a, b: sympy.exp(a) - sympy.log(b),
+        "Plus": lambda a, b: a + b,
+        "Times": lambda a, b: a * b,
+        "Subtract": lambda a, b: a - b,
+        "Divide": lambda a, b: a / b,
         "Neg": lambda a: -a,
         "Inv": lambda a: 1 / a,
         "Exp": sympy.exp,
@@ -49,26 +81,4 @@ def to_sympy(
         "Square": lambda a: a**2,
         "Cube": lambda a: a**3,
     }
-    binary = {
-        "KIV": lambda a, b: sympy.exp(a) - sympy.log(b),
-        "Plus": lambda a, b: a + b,
-        "Times": lambda a, b: a * b,
-        "Subtract": lambda a, b: a - b,
-        "Divide": lambda a, b: a / b,
-    }
-
-    def leaf(token: Leaf) -> Any:
-        if isinstance(token, Variable):
-            return symbols[token.column]
-        if isinstance(token, Constant):
-            return constants[token.name]
-        if not token.fitted and token.value.real.is_integer():
-            return sympy.Integer(int(token.value.real))
-        real = sympy.Float(token.value.real, DIGITS)
-        return real if token.value.imag == 0.0 else real + sympy.Float(token.value.imag, DIGITS) * sympy.I
-
-    def apply(name: str, operands: Sequence[Any]) -> Any:
-        return binary[name](*operands) if len(operands) == 2 else unary[name](operands[0])
-
-    return fold(tokens, leaf, apply)
 

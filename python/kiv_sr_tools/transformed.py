@@ -25,12 +25,12 @@ from kiv_sr import KivComplexityError, Searcher, SearchResult
 
 from . import _native
 from ._optional import require
-from .search import Outcome, check_budget, run, settings_of, stop_note
+from .search import Outcome, check_budget, run, stop_note
 
 Values = npt.NDArray[np.float64]
 Tokens = Tuple[Tuple[Any, ...], ...]
-# The arguments of search_job: settings, X, the target, the deadline.
-Job = Tuple[Tuple[Any, ...], npt.ArrayLike, npt.ArrayLike, Optional[float]]
+# The arguments of search_job: the searcher, X, the target, the deadline, alpha, l1_ratio, verbose.
+Job = Tuple[Searcher, npt.ArrayLike, npt.ArrayLike, Optional[float], Optional[float], Optional[float], bool]
 
 EXP, NEG, INV, SQRT, SQUARE, LOG, TIMES, DIVIDE = (
     ("op", name) for name in ("Exp", "Neg", "Inv", "Sqrt", "Square", "Log", "Times", "Divide")
@@ -101,6 +101,7 @@ def find_transformed(
     client: Any = None,
     alpha: Optional[float] = None,
     l1_ratio: Optional[float] = None,
+    verbose: bool = True,
 ) -> List[SearchResult]:
     """The Pareto front of the search on y and of the searches on transformed targets.
 
@@ -125,8 +126,8 @@ def find_transformed(
     take what the ones before it left, keeps the levels it completed when it
     stops, and one RuntimeWarning names every search that stopped early.
     Ctrl-C stops the running search and skips the rest. Each search prints
-    its progress as a search does, on y first, then on each T(y) in the order
-    above, the input scalings column by column.
+    its progress as a search does (none with `verbose=False`), on y first,
+    then on each T(y) in the order above, the input scalings column by column.
 
     With a Dask `distributed.Client` as `client`, the searches run side by
     side, one task each, and print on the workers; the refits and the merge
@@ -134,16 +135,15 @@ def find_transformed(
     machines should agree.
     """
     check_budget(max_time)
-    settings = settings_of(searcher, alpha, l1_ratio)
     values = _float_array(y, 1)
     targets = [PLAIN, *_defined(_chosen(transforms, X, values), values)]
     deadline = None if max_time is None else time.time() + max_time
     # y goes to its search as given, for the engine to read or refuse as it does in every search.
-    jobs = [(settings, X, y if t is PLAIN else t.forward(values), deadline) for t in targets]
+    jobs = [(searcher, X, y if t is PLAIN else t.forward(values), deadline, alpha, l1_ratio, verbose) for t in targets]
     futures = [] if client is None else _submitted(client, jobs)
     outcomes = _outcomes_here(jobs) if client is None else [future.result for future in futures]
 
-    max_complexity = settings[0]
+    max_complexity = searcher.max_complexity
     found: List[SearchResult] = []
     stops: List[str] = []
     for target, outcome_of in zip(targets, outcomes):
@@ -153,11 +153,12 @@ def find_transformed(
             if target is PLAIN:
                 raise
             continue  # no formula of T(y) has a value on every row
-        found.extend(_undone(state, target, settings, X, values) for state in outcome.states)
+        found.extend(_undone(result, target, searcher, X, values, alpha, l1_ratio) for result in outcome.front)
         if outcome.stopped_by is not None:
             note = stop_note(outcome.stopped_by, outcome.levels, max_time, max_complexity)
             stops.append(f"the search on {target.label} {note}")
-        if outcome.stopped_by == "interrupt" or (target is PLAIN and _ended_on_exact_fit(outcome, max_complexity)):
+        # Only a formula that fits y exactly ends its search early, and then no transform is needed.
+        if outcome.stopped_by == "interrupt" or (target is PLAIN and outcome.end == "exact_fit"):
             break
     for future in futures:
         future.cancel()  # those skipped
@@ -167,13 +168,19 @@ def find_transformed(
 
 
 def search_job(
-    settings: Tuple[Any, ...], X: npt.ArrayLike, target: npt.ArrayLike, deadline: Optional[float]
+    searcher: Searcher,
+    X: npt.ArrayLike,
+    target: npt.ArrayLike,
+    deadline: Optional[float],
+    alpha: Optional[float],
+    l1_ratio: Optional[float],
+    verbose: bool,
 ) -> Outcome:
     """One search of the batch, with the time left before `deadline` (time.time() seconds)."""
     left = None if deadline is None else deadline - time.time()
     if left is not None and left <= 0:
         return Outcome([], 0, "time")
-    return run(settings, X, target, left)
+    return run(searcher, X, target, left, alpha, l1_ratio, verbose)
 
 
 def pareto_front(results: Iterable[SearchResult]) -> List[SearchResult]:
@@ -196,12 +203,6 @@ def _submitted(client: Any, jobs: Sequence[Job]) -> List[Any]:
     require("distributed", "find_transformed(client=...)", "Dask distributed", "dask")
     # Not pure: Dask would hash the data to name each task.
     return [client.submit(search_job, *job, pure=False) for job in jobs]
-
-
-def _ended_on_exact_fit(outcome: Outcome, max_complexity: int) -> bool:
-    """Whether the search ended before its last level unstopped: only a formula that
-    fits the targets exactly ends a search so, and then no transform is needed."""
-    return outcome.stopped_by is None and outcome.levels < max_complexity
 
 
 def _chosen(transforms: Optional[Union[str, Iterable[str]]], X: npt.ArrayLike, y: Values) -> List[Transform]:
@@ -254,9 +255,16 @@ def _float_array(values: npt.ArrayLike, ndim: int) -> Values:
     return array if array.ndim == ndim else np.empty((0,) * ndim)
 
 
-def _undone(state: Any, target: Transform, settings: Tuple[Any, ...], X: npt.ArrayLike, y: Values) -> SearchResult:
-    """The formula of `state` with `target` undone, refitted on y; `state` as it is for y itself."""
+def _undone(
+    result: SearchResult,
+    target: Transform,
+    searcher: Searcher,
+    X: npt.ArrayLike,
+    y: Values,
+    alpha: Optional[float],
+    l1_ratio: Optional[float],
+) -> SearchResult:
+    """The formula of `result` with `target` undone, refitted on y; `result` itself for y."""
     if target is PLAIN:
-        return SearchResult._from_state(state)
-    version, error, tokens = state
-    return SearchResult._from_state(_native.refit(settings, (version, error, target.undo(tokens)), X, y))
+        return result
+    return _native.refit(searcher, target.undo(_native.tokens(result)), X, y, alpha, l1_ratio)

@@ -104,24 +104,17 @@ def test_function_is_absent_where_the_engine_is(formulas, name):
             np.testing.assert_allclose(got, want, rtol=1e-12, err_msg=result.formula)
 
 
-class StateOf:
-    """A stand-in result whose pickled state is given."""
+def formula(*tokens):
+    from kiv_sr_tools import _native
 
-    def __init__(self, *state):
-        self.state = state
-
-    def __reduce__(self):
-        return (None, (self.state,))
+    return _native.result(tokens)
 
 
 @pytest.mark.parametrize("call, error, message", [
-    (lambda: to_function(StateOf(2, 0.0, [("var", 0)])), ValueError, "state version 2 is not supported"),
-    (lambda: to_sympy(StateOf(1, 0.0, [("op", "Cosh")])), ValueError, "unknown formula token ('op', 'Cosh')"),
-    (lambda: to_source(StateOf(1, 0.0, [("var", 0), ("op", "Plus")])), ValueError, "Plus lacks operands"),
-    (lambda: to_source(StateOf(1, 0.0, [("var", 0), ("var", 1)])), ValueError, "do not form one expression"),
-    (lambda: to_sympy(StateOf(1, 0.0, [("var", 2)]), ["a"]), ValueError, "reads 3 columns but 1 names"),
-    (lambda: to_source(StateOf(1, 0.0, [("var", 0)]), ["a b"]), ValueError, "'a b' is not a Python identifier"),
-    (lambda: to_function(StateOf(1, 0.0, [("var", 0)]))(np.zeros((2, 2, 2))), ValueError, "not 3-D"),
+    (lambda: to_source("Plus(v_{0}, v_{1})"), TypeError, "result must be a kiv_sr.SearchResult, not str"),
+    (lambda: to_sympy(formula(("var", 2)), ["a"]), ValueError, "reads 3 columns but 1 names"),
+    (lambda: to_source(formula(("var", 0)), ["a b"]), ValueError, "'a b' is not a Python identifier"),
+    (lambda: to_function(formula(("var", 0)))(np.zeros((2, 2, 2))), ValueError, "not 3-D"),
     (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0], max_time=0), ValueError, "max_time must be a positive"),
     (lambda: find_candidates(kiv_sr.Searcher(), [[1.0]], [1.0, 2.0]), kiv_sr.KivDimensionError, "non-empty and equal"),
     (lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0], transforms=["log", "cosh"]), ValueError,
@@ -136,7 +129,7 @@ def test_refusals(call, error, message):
 
 
 @pytest.mark.parametrize("module, call, message", [
-    ("sympy", lambda: to_sympy(StateOf(1, 0.0, [("var", 0)])), "to_sympy needs SymPy: pip install 'kiv_sr[sympy]'"),
+    ("sympy", lambda: to_sympy(formula(("var", 0))), "to_sympy needs SymPy: pip install 'kiv_sr[sympy]'"),
     ("matplotlib", lambda: plot_front([]), "plot_front needs Matplotlib: pip install 'kiv_sr[plot]'"),
     ("sklearn", lambda: kiv_sr_tools.KivRegressor, "KivRegressor needs scikit-learn: pip install 'kiv_sr[sklearn]'"),
     ("distributed", lambda: find_transformed(kiv_sr.Searcher(), [[1.0]], [1.0], client=object()),
@@ -237,8 +230,9 @@ def test_refit_computes_the_error_on_the_data_and_refines_the_constants():
 
     X = np.linspace(0.5, 3.0, 40).reshape(-1, 1)
     y = 2.5 * np.log(X[:, 0]) + 0.7
-    rough = (1, 0.0, (("param", 1.0, 0.0), ("var", 0), ("op", "Log"), ("op", "Times"), ("param", 1.0, 0.0), ("op", "Plus")))
-    fitted = kiv_sr.SearchResult._from_state(_native.refit((6, 0.1, 100, 0.0, 0.5), rough, X, y))
+    rough = (("param", 1.0, 0.0), ("var", 0), ("op", "Log"), ("op", "Times"), ("param", 1.0, 0.0), ("op", "Plus"))
+    searcher = kiv_sr.Searcher(6, 0.1, 100)
+    fitted = _native.refit(searcher, rough, X, y)
     assert fitted.error < 1e-8 and to_source(fitted).startswith("(2.49")
-    no_constants = (1, 0.0, (("var", 0), ("op", "Log")))
-    assert _native.refit((6, 0.1, 100, 0.0, 0.5), no_constants, X, y)[1] == pytest.approx(np.mean((np.log(X[:, 0]) - y) ** 2), rel=1e-12)
+    no_constants = (("var", 0), ("op", "Log"))
+    assert _native.refit(searcher, no_constants, X, y).error == pytest.approx(np.mean((np.log(X[:, 0]) - y) ** 2), rel=1e-12)

@@ -9,7 +9,7 @@ import pytest
 
 import kiv_sr
 import kiv_sr_tools
-from kiv_sr_tools import find_transformed, transformed
+from kiv_sr_tools import _native, find_transformed, transformed
 from kiv_sr_tools.search import find_candidates
 
 rng = np.random.default_rng(0)
@@ -58,9 +58,9 @@ COLUMN = [[1.0], [2.0], [3.0]]
 def test_only_transforms_defined_on_the_data_run(monkeypatch, X, y, transforms, levels, searched):
     runs = []
 
-    def run(settings, X, target, left):
-        runs.append((settings[0], list(target)))
-        return transformed.Outcome([], levels, None)
+    def run(searcher, X, target, left, *penalty_and_verbosity):
+        runs.append((searcher.max_complexity, list(target)))
+        return transformed.Outcome([], levels, "exact_fit" if levels < 5 else "all_levels")
 
     monkeypatch.setattr(transformed, "run", run)
     find_transformed(kiv_sr.Searcher(5), X, y, transforms=transforms)
@@ -78,7 +78,7 @@ def test_the_tokens_of_each_transform_undo_it(transform):
     # g is column 1, the transformed target; column 0 is the input the scalings use.
     tokens = transform.undo((("var", 1),))
     assert transform.undoes(tokens) and not transform.undoes(tokens[1:])
-    undone = kiv_sr.SearchResult._from_state((1, 0.0, tokens))
+    undone = _native.result(tokens)
     np.testing.assert_allclose(undone.eval_batch(np.column_stack([INPUT, transform.forward(y)])), y, rtol=1e-12)
 
 

@@ -10,12 +10,13 @@
 
 #include <cstdint>
 
-#include "bindings/shared/exception_classes.hpp"
-#include "bindings/shared/guarded.hpp"
-#include "bindings/shared/py_error.hpp"
-#include "bindings/shared/py_ref.hpp"
 #include "bindings/kiv_sr/py_search_result.hpp"
 #include "bindings/kiv_sr/py_searcher.hpp"
+#include "bindings/shared/exception_classes.hpp"
+#include "bindings/shared/guarded.hpp"
+#include "bindings/shared/kiv_objects.hpp"
+#include "bindings/shared/py_error.hpp"
+#include "bindings/shared/py_ref.hpp"
 
 namespace kiv::python {
 namespace {
@@ -49,9 +50,20 @@ void export_name(PyObject* module, PyObject* all, const char* name, PyObject* va
     require(PyList_Append(all, text.get()) == 0);
 }
 
+// The classes, recorded for the bindings and lent to the companion's
+// module through the capsule kiv_sr._C_API; process-wide, like them.
+const KivClasses* lent_classes() {
+    static const KivClasses classes{&PySearcherType,       &PySearchResultType,    kiv_runtime_error(),
+                                    kiv_dimension_error(), kiv_complexity_error(), kiv_internal_error()};
+    require(classes.runtime_error && classes.dimension_error && classes.complexity_error && classes.internal_error);
+    return &classes;
+}
+
 PyRef create_module() {
     require(PyType_Ready(&PySearcherType) == 0);
     require(PyType_Ready(&PySearchResultType) == 0);
+    const KivClasses* classes = lent_classes();
+    use_kiv_classes(*classes);
     PyRef module = require(PyRef::steal(PyModule_Create(&module_def)));
     const PyRef all = require(PyRef::steal(PyList_New(0)));
     export_name(module.get(), all.get(), "Searcher", reinterpret_cast<PyObject*>(&PySearcherType));
@@ -60,6 +72,9 @@ PyRef create_module() {
     export_name(module.get(), all.get(), "KivComplexityError", kiv_complexity_error());
     export_name(module.get(), all.get(), "KivRuntimeError", kiv_runtime_error());
     require(PyObject_SetAttrString(module.get(), "__all__", all.get()) == 0);
+    const PyRef capsule =
+        require(PyRef::steal(PyCapsule_New(const_cast<KivClasses*>(classes), kClassesCapsule, nullptr)));
+    require(PyObject_SetAttrString(module.get(), "_C_API", capsule.get()) == 0);
     const PyRef version = require(PyRef::steal(PyUnicode_FromString(KIV_SR_VERSION)));
     require(PyObject_SetAttrString(module.get(), "__version__", version.get()) == 0);
     return module;

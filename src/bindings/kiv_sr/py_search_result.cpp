@@ -4,21 +4,18 @@
 #include <new>
 #include <string>
 
-#include "core/number_text.hpp"
-#include "core/render.hpp"
-#include "facade/batch_eval.hpp"
 #include "bindings/shared/convert.hpp"
 #include "bindings/shared/guarded.hpp"
+#include "bindings/shared/kiv_objects.hpp"
 #include "bindings/shared/method_cast.hpp"
 #include "bindings/shared/py_error.hpp"
 #include "bindings/shared/result_state.hpp"
+#include "core/number_text.hpp"
+#include "core/render.hpp"
+#include "facade/batch_eval.hpp"
 
 namespace kiv::python {
 namespace {
-
-struct PySearchResult {
-    PyObject_HEAD SearchResult record;  // constructed by wrap_result, destroyed by dealloc
-};
 
 const SearchResult& record_of(PyObject* self) { return reinterpret_cast<PySearchResult*>(self)->record; }
 
@@ -171,11 +168,5 @@ PyTypeObject PySearchResultType = {
     .tp_getset = getters,
     .tp_new = refuse_construction,
 };
-
-PyRef wrap_result(SearchResult record) {
-    PyRef object = require(PyRef::steal(PySearchResultType.tp_alloc(&PySearchResultType, 0)));
-    new (&reinterpret_cast<PySearchResult*>(object.get())->record) SearchResult(std::move(record));
-    return object;
-}
 
 }  // namespace kiv::python

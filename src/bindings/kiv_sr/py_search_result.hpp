@@ -15,7 +15,4 @@ namespace kiv::python {
 
 extern PyTypeObject PySearchResultType;
 
-// A new SearchResult object that takes over `record`.
-PyRef wrap_result(SearchResult record);
-
 }  // namespace kiv::python

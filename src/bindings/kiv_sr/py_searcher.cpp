@@ -7,21 +7,18 @@
 #include <variant>
 #include <vector>
 
-#include "facade/searcher.hpp"
+#include "bindings/kiv_sr/py_search_result.hpp"
 #include "bindings/shared/convert.hpp"
 #include "bindings/shared/guarded.hpp"
+#include "bindings/shared/kiv_objects.hpp"
 #include "bindings/shared/method_cast.hpp"
 #include "bindings/shared/progress_relay.hpp"
 #include "bindings/shared/py_error.hpp"
-#include "bindings/kiv_sr/py_search_result.hpp"
 #include "bindings/shared/scalar_arguments.hpp"
+#include "facade/searcher.hpp"
 
 namespace kiv::python {
 namespace {
-
-struct PySearcher {
-    PyObject_HEAD Searcher facade;  // constructed by create, destroyed by dealloc
-};
 
 const Searcher& facade_of(PyObject* self) { return reinterpret_cast<PySearcher*>(self)->facade; }
 
@@ -58,13 +55,6 @@ auto search(const Searcher& facade, Request request, const Data&... data) {
     auto outcome = (facade.*request)(data..., SearchHooks{poll, warn, &relay.output(), nullptr});
     relay.finish();
     return value_or_throw(std::move(outcome));
-}
-
-PyObject* result_list(std::vector<SearchResult> records) {
-    PyRef list = require(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size()))));
-    for (std::size_t i = 0; i < records.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), wrap_result(std::move(records[i])).release());
-    return list.release();
 }
 
 PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -149,7 +139,7 @@ PyObject* fit(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* find_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         const RowsRequest request = bind_rows_request(self, args, kwargs, "OO|OO:find_candidates");
-        return result_list(search(request.facade, &Searcher::find_candidates, request.rows, request.ys));
+        return result_list(search(request.facade, &Searcher::find_candidates, request.rows, request.ys)).release();
     });
 }
 

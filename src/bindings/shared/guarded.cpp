@@ -3,10 +3,10 @@
 #include <exception>
 #include <new>
 
-#include "engine/cancel.hpp"
 #include "bindings/shared/exception_classes.hpp"
 #include "bindings/shared/map_error.hpp"
 #include "bindings/shared/py_error.hpp"
+#include "engine/cancel.hpp"
 #include "search_error.hpp"
 
 namespace kiv::python {

@@ -28,10 +28,11 @@ bool call_flush(PyObject* out) { return static_cast<bool>(PyRef::steal(PyObject_
 
 }  // namespace
 
-ProgressRelay::ProgressRelay()
-    : stdout_(PyRef::borrow(python_stdout())),
-      output_(stdout_ && is_process_stdout(stdout_.get()) ? ProgressOutput::Destination::StandardOutput
-                                                          : ProgressOutput::Destination::Buffer) {
+ProgressRelay::ProgressRelay(bool verbose)
+    : stdout_(PyRef::borrow(verbose ? python_stdout() : nullptr)),
+      output_(!stdout_                           ? ProgressOutput::Destination::Discard
+              : is_process_stdout(stdout_.get()) ? ProgressOutput::Destination::StandardOutput
+                                                 : ProgressOutput::Destination::Buffer) {
     if (stdout_) require(call_flush(stdout_.get()));
 }
 

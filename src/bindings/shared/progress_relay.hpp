@@ -7,7 +7,8 @@
 // notebook kernel, contextlib.redirect_stdout, a StringIO) the search's
 // text is buffered and the calling thread forwards it to sys.stdout's
 // write() whenever it polls for signals and once at the end; when
-// sys.stdout is None it is dropped. Worker threads never touch Python.
+// sys.stdout is None, or the caller asks for a quiet search, the search
+// drops its text itself. Worker threads never touch Python.
 //
 // One relay per search, used on its calling thread with the interpreter
 // lock held.
@@ -15,15 +16,16 @@
 
 #include <Python.h>
 
-#include "engine/progress_output.hpp"
 #include "bindings/shared/py_ref.hpp"
+#include "engine/progress_output.hpp"
 
 namespace kiv::python {
 
 class ProgressRelay {
 public:
     // Reads sys.stdout and flushes it; a failed flush throws PyErrAlreadySet.
-    ProgressRelay();
+    // A relay that is not `verbose` leaves sys.stdout alone.
+    explicit ProgressRelay(bool verbose = true);
 
     // The destination to hand to the search.
     ProgressOutput& output() { return output_; }

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "bindings/shared/py_error.hpp"
 #include "core/expression.hpp"
 #include "invariant.hpp"
-#include "bindings/shared/py_error.hpp"
 
 namespace kiv::python {
 namespace {
