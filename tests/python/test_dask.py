@@ -13,6 +13,7 @@ import pytest
 from conftest import small_searcher
 
 distributed = pytest.importorskip("distributed")
+import kiv_sr  # noqa: E402
 import kiv_sr_tools  # noqa: E402
 from kiv_sr_tools import _native  # noqa: E402
 from kiv_sr_tools import dask as cluster  # noqa: E402
@@ -79,6 +80,13 @@ def test_cluster_search_refuses_data_as_the_searcher_does(client, X, y):
         SEARCHER.find_candidates(X, y)
     with pytest.raises(type(local.value), match=re.escape(str(local.value))):
         cluster.find_candidates(client, SEARCHER, X, y)
+
+
+def test_the_cluster_search_warns_about_the_data_as_the_searcher_does(client):
+    y = np.where(np.arange(len(TARGETS)) == 3, np.nan, TARGETS)
+    for search in (SEARCHER.find_candidates, lambda X, y: cluster.find_candidates(client, SEARCHER, X, y)):
+        with pytest.warns(RuntimeWarning, match="The targets hold 1 NaN"), pytest.raises(kiv_sr.KivComplexityError):
+            run(search, ROWS, y)
 
 
 def test_map_searches_refuses_an_unknown_method(client):

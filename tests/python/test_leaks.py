@@ -1,5 +1,5 @@
-"""Every method of the module, successful and failing alike, called many
-times: the reference counts of its inputs, the number of live Python memory
+"""Every method of the module and every engine entry of the companion,
+successful and failing alike, called many times: the reference counts of its inputs, the number of live Python memory
 blocks and the resident memory of the process stay flat."""
 
 import os
@@ -13,6 +13,7 @@ import pytest
 
 import kiv_sr
 from conftest import UNDER_ADDRESS_SANITIZER
+from kiv_sr_tools import _native
 
 # The calls are measured in two windows of CALLS: a leak grows in both, while
 # what the interpreter and the libraries allocate once (caches, specialised
@@ -82,13 +83,21 @@ CASES = {
         "kiv_sr.SearchResult._from_state(k.bad_state)",
     ],
     "memory error": ["k.tiny.find_multivariate(np.empty((2**40, 0)), k.xs_list)"],
+    "companion entries": [
+        "_native.search(k.tiny, k.rows, k.xs, verbose=False)", "_native.search(k.small, k.rows_list, k.xs, 0.1, None, 9.0)",
+        "_native.refit(k.small, k.fitted, k.rows, k.xs)", "_native.result(_native.tokens(k.fitted), 0.5)",
+        "_native.evaluate(k.fitted, k.rows)", "_native.apply('Plus', k.xs, k.xs_list)",
+        "_native.table_values(_native.enumerate_formulas([('var', 0), ('const', 'Pi')], 2, k.rows), 2)",
+        "_native.search(k.text, k.rows, k.xs)", "_native.search(k.tiny, k.rows, k.xs[:-1])", "_native.tokens(k.text)",
+        "_native.refit(k.tiny, k.bad_state[2], k.rows, k.xs)", "_native.apply('Sin', k.bad_vector)",
+    ],
 }
 EXPECTED = (TypeError, ValueError, OverflowError, AttributeError, MemoryError, kiv_sr.KivDimensionError,
             kiv_sr.KivComplexityError)
 
 
 def call_repeatedly(calls, k, times):
-    names = {"k": k, "np": np, "kiv_sr": kiv_sr, "pickle": pickle}
+    names = {"k": k, "np": np, "kiv_sr": kiv_sr, "pickle": pickle, "_native": _native}
     for _ in range(times):
         for call in calls:
             try:
