@@ -6,15 +6,16 @@ from __future__ import annotations
 import functools
 import math
 import numbers
-from typing import List, Tuple
-
-import numpy as np
+from typing import TYPE_CHECKING, List, Tuple
 
 from kiv_sr import Searcher, SearchResult
 
 from . import _native
-from ._meet_in_the_middle import ClosedFormSolver, Tokens
-from ._value_table import LEAVES, ValueTable
+
+if TYPE_CHECKING:
+    from ._native import ClosedFormSearch, Tokens
+
+_LEAVES: Tokens = (("const", "1"), *(("real", float(k)) for k in range(2, 11)), ("const", "Pi"), ("const", "E"))
 
 # Operand values computed by inverting operators carry rounding errors far above
 # rtol; formulas are searched this much more loosely, and the engine's own value decides.
@@ -25,8 +26,8 @@ _SEARCH_SLACK = 1e4
 _TRANSCENDENTAL = frozenset({"KIV", "Exp", "Log", "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan"})
 _OPERATOR_ORDER = ("Plus", "Subtract", "Times", "Divide", "Neg", "Inv", "Square", "Sqrt", "Cube", "Log", "Exp",
                    "Sin", "Cos", "Tan", "ArcSin", "ArcCos", "ArcTan", "KIV")
-_RANK = {**{leaf: rank for rank, leaf in enumerate(LEAVES)},
-         **{("op", name): len(LEAVES) + rank for rank, name in enumerate(_OPERATOR_ORDER)}}
+_RANK = {**{leaf: rank for rank, leaf in enumerate(_LEAVES)},
+         **{("op", name): len(_LEAVES) + rank for rank, name in enumerate(_OPERATOR_ORDER)}}
 
 
 def identify_constant(
@@ -52,13 +53,13 @@ def identify_constant(
         raise ValueError(f"max_complexity and limit must be positive integers; got {max_complexity!r} and {limit!r}")
     if not rtol > 0.0:
         raise ValueError(f"rtol must be positive; got {rtol!r}")
-    solver = ClosedFormSolver(_table(_table_depth(int(max_complexity))), _SEARCH_SLACK * rtol)
+    search = _search(_table_depth(int(max_complexity)))
     # Default settings: no penalty on constants, so a refit's error is the plain (f - value)^2.
     searcher = Searcher()
     found: List[SearchResult] = []
     for size in range(1, int(max_complexity) + 1):
-        formulas = solver.solve(np.array([float(value)]), size)
-        complex_valued = dict(zip(formulas.tokens, formulas.value.imag != 0.0))
+        closed_forms = _native.closed_forms(search, float(value), size, _SEARCH_SLACK * rtol)
+        complex_valued = {tokens: number.imag != 0.0 for tokens, number in closed_forms}
         for tokens in sorted(complex_valued, key=lambda tokens: _simplicity(tokens, complex_valued[tokens])):
             fitted = _native.refit(searcher, tokens, [[0.0]], [float(value)])
             if math.sqrt(fitted.error) <= rtol * abs(value):
@@ -76,8 +77,8 @@ def _table_depth(max_complexity: int) -> int:
 
 
 @functools.lru_cache(maxsize=None)
-def _table(depth: int) -> ValueTable:
-    return ValueTable(depth)
+def _search(depth: int) -> ClosedFormSearch:
+    return _native.closed_form_search(_LEAVES, depth)
 
 
 def _simplicity(tokens: Tokens, complex_valued: bool) -> Tuple[bool, int, Tuple[int, ...]]:

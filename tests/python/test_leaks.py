@@ -86,10 +86,9 @@ CASES = {
     "companion entries": [
         "_native.search(k.tiny, k.rows, k.xs, verbose=False)", "_native.search(k.small, k.rows_list, k.xs, 0.1, None, 9.0)",
         "_native.refit(k.small, k.fitted, k.rows, k.xs)", "_native.result(_native.tokens(k.fitted), 0.5)",
-        "_native.evaluate(k.fitted, k.rows)", "_native.apply('Plus', k.xs, k.xs_list)",
-        "_native.table_values(_native.enumerate_formulas([('var', 0), ('const', 'Pi')], 2, k.rows), 2)",
+        "_native.evaluate(k.fitted, k.rows)", "_native.closed_forms(_native.closed_form_search([('const', 'Pi')], 2), 3.0, 2, 0.1)",
         "_native.search(k.text, k.rows, k.xs)", "_native.search(k.tiny, k.rows, k.xs[:-1])", "_native.tokens(k.text)",
-        "_native.refit(k.tiny, k.bad_state[2], k.rows, k.xs)", "_native.apply('Sin', k.bad_vector)",
+        "_native.refit(k.tiny, k.bad_state[2], k.rows, k.xs)", "_native.evaluate(k.bad_state[2], k.rows)",
     ],
 }
 EXPECTED = (TypeError, ValueError, OverflowError, AttributeError, MemoryError, kiv_sr.KivDimensionError,

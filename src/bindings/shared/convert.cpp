@@ -9,7 +9,6 @@
 
 #include "bindings/shared/py_error.hpp"
 #include "bindings/shared/py_ref.hpp"
-#include "invariant.hpp"
 #include "ops/operator.hpp"
 
 namespace kiv::python {
@@ -18,7 +17,6 @@ namespace {
 constexpr const char* kNotContiguous = "The given array is not contiguous";
 constexpr const char* kNotVector = "Input must be a 1D list or NumPy array of floats";
 constexpr const char* kNotMatrix = "Input must be a 2D list or 2D NumPy array of floats";
-constexpr const char* kNotComplexVector = "Input must be a 1D list or NumPy array of complex numbers";
 
 // A Complex is laid out as NumPy's complex128: real part, then imaginary part.
 static_assert(sizeof(Complex) == 2 * sizeof(double) && alignof(Complex) == alignof(double));
@@ -125,32 +123,6 @@ std::optional<Vector> number_sequence(PyObject* object) {
     return values;
 }
 
-// The numbers of a non-str sequence, each read with PyComplex_AsCComplex.
-std::optional<ComplexVector> complex_sequence(PyObject* object) {
-    ComplexVector values;
-    const bool ok = for_each_item(
-        object, [&](std::size_t size) { values.reserve(size); },
-        [&](PyObject* item) {
-            const Py_complex value = PyComplex_AsCComplex(item);
-            if (value.real == -1.0 && PyErr_Occurred()) return false;
-            values.push_back({value.real, value.imag});
-            return true;
-        });
-    if (!ok) return std::nullopt;
-    return values;
-}
-
-// A one-dimensional array cast to complex128 (safe casts only) and copied.
-ComplexVector array_complex_vector(PyObject* object) {
-    if (PyArray_NDIM(reinterpret_cast<PyArrayObject*>(object)) != 1) raise(PyExc_ValueError, kNotComplexVector);
-    const PyRef cast = PyRef::steal(PyArray_FROM_OTF(object, NPY_CDOUBLE, NPY_ARRAY_IN_ARRAY));
-    if (!cast) raise(PyExc_ValueError, kNotComplexVector);
-    auto* array = reinterpret_cast<PyArrayObject*>(cast.get());
-    ComplexVector values(static_cast<std::size_t>(PyArray_DIM(array, 0)));
-    copy_doubles(reinterpret_cast<double*>(values.data()), PyArray_BYTES(array), 2 * values.size());
-    return values;
-}
-
 // A new complex128 array of the given shape holding `values`, absent ones as NaN+NaN*j.
 PyRef new_complex_array(std::span<const Complex> values, int ndim, npy_intp* dims) {
     require(load_numpy_api());
@@ -207,24 +179,9 @@ Matrix convert_to_matrix(PyObject* object) {
     return std::move(*rows);
 }
 
-ComplexVector convert_to_complex_vec(PyObject* object) {
-    if (const PyRef array = as_array(object)) return convert_to_complex_vec(array.get());
-    if (numpy_loaded() && PyArray_Check(object)) return array_complex_vector(object);
-    std::optional<ComplexVector> values = complex_sequence(object);
-    if (!values) raise(PyExc_ValueError, kNotComplexVector);
-    return std::move(*values);
-}
-
 PyRef complex_array(std::span<const Complex> values) {
     npy_intp dims[1] = {static_cast<npy_intp>(values.size())};
     return new_complex_array(values, 1, dims);
-}
-
-PyRef complex_array(std::span<const Complex> values, std::size_t rows, std::size_t columns) {
-    if (values.size() != rows * columns)
-        throw InvariantViolation("complex array values do not fill its shape in src/bindings/shared/convert");
-    npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(columns)};
-    return new_complex_array(values, 2, dims);
 }
 
 }  // namespace kiv::python

@@ -36,17 +36,9 @@ Vector convert_to_vec(PyObject* object);
 // PyErrAlreadySet with ValueError "Input must be a 2D list or 2D NumPy array of floats".
 Matrix convert_to_matrix(PyObject* object);
 
-// The values of a one-dimensional input of complex or real numbers (a NumPy
-// array of a type that casts safely to complex128, or a sequence of Python
-// numbers). Throws PyErrAlreadySet with ValueError "Input must be a 1D list
-// or NumPy array of complex numbers".
-ComplexVector convert_to_complex_vec(PyObject* object);
-
-// A new NumPy complex128 array of `values`: one-dimensional, or of shape
-// (rows, columns) filled row by row (values.size() must be rows * columns,
-// else InvariantViolation). The engine's absent value, any value with a NaN
-// part, is written as NaN+NaN*j; every other value keeps its bits.
+// A new one-dimensional NumPy complex128 array of `values`. The engine's
+// absent value, any value with a NaN part, is written as NaN+NaN*j; every
+// other value keeps its bits.
 PyRef complex_array(std::span<const Complex> values);
-PyRef complex_array(std::span<const Complex> values, std::size_t rows, std::size_t columns);
 
 }  // namespace kiv::python

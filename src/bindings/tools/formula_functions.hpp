@@ -1,11 +1,10 @@
 // formula_functions: the private module's entries that compute values with
 // the engine's own rules, so that the companion package computes none
-// itself: the operator table, a formula's values on data rows, one operator
-// applied to arrays, and the table of every short formula
-// (formula_table_functions.hpp).
+// itself: the operator table, a formula's values on data rows (a NumPy
+// complex128 array, the engine's absent value as NaN+NaN*j) and the closed
+// forms of a number (closed_form_functions.hpp).
 //
-// Every value travels as a NumPy complex128 array with the engine's absent
-// value as NaN+NaN*j. Call with the interpreter lock held.
+// Call with the interpreter lock held.
 #pragma once
 
 #include <Python.h>

@@ -1,13 +1,18 @@
 // formula_inputs: what the private module's formula entries read besides
 // their own arguments: the one builtin registry their formulas are built on,
-// and data rows as one table of equal rows.
+// data rows as one table of equal rows, and the leaves and the largest size
+// of a table of formulas.
 //
 // Call with the interpreter lock held.
 #pragma once
 
 #include <Python.h>
 
+#include <cstddef>
+#include <vector>
+
 #include "bindings/shared/convert.hpp"
+#include "core/expression.hpp"
 #include "ops/registry.hpp"
 
 namespace kiv::python {
@@ -20,5 +25,12 @@ const RegistryHandle& builtin_registry();
 // length; ragged rows throw PyErrAlreadySet with ValueError, since block
 // evaluation would take a column missing from one row as missing from all.
 Matrix data_rows(PyObject* rows);
+
+// Each item of the sequence `leaves` read as one state token, a formula on
+// the builtin registry; malformed tokens raise as result_from_state does.
+std::vector<Expression> leaf_expressions(PyObject* leaves);
+
+// The max_size argument, a positive count; 0 raises ValueError.
+std::size_t max_size_of(PyObject* max_size);
 
 }  // namespace kiv::python
