@@ -177,7 +177,7 @@ LIVERMORE = [
     problem("Livermore-22", lambda m, v: m.exp(-(v[0] ** 2) / 2), U1),
 ]
 
-# Udrescu and Tegmark, "AI Feynman" (2020): the laws with one to three inputs,
+# The Feynman collection (Udrescu and Tegmark 2020): the laws with one to three inputs,
 # physical constants among the inputs as in its table, which samples most
 # inputs uniformly in [1, 5].
 F15 = (1.0, 5.0)

@@ -161,8 +161,10 @@ class _ClusterSearch:
         self.driver = driver
         self.chunk_size = chunk_size
         self.token = uuid.uuid4().hex[:8]
-        self.data = client.scatter([rows, targets], broadcast=True, hash=False)
-        self.retained: List[Any] = []  # futures of each finished level's retained candidates, from level 2
+        # What the chunks read, kept here too: the cluster keeps one copy of
+        # scattered data that no task waits for, which a dying worker may take along.
+        self.inputs: List[Any] = [rows, targets]  # then each finished level's retained candidates, from level 2
+        self.scattered: List[Any] = client.scatter(self.inputs, broadcast=True, hash=False)
         self.levels: List[LevelRecord] = []
 
     def run(self, deadline: Optional[float]) -> Optional[str]:
@@ -182,7 +184,8 @@ class _ClusterSearch:
                     return "time"
                 gathered = time.perf_counter()
                 retained = _native.search_finish_level(self.driver)
-                self.retained.append(self.client.scatter(retained, broadcast=True, hash=False))
+                self.inputs.append(retained)
+                self.scattered.append(self.client.scatter(retained, broadcast=True, hash=False))
                 finished = time.perf_counter()
                 level, seconds = len(self.levels) + 2, finished - start
                 driver = (expanded - start, finished - gathered)
@@ -208,22 +211,30 @@ class _ClusterSearch:
 
     def _submit_level(self, count: int) -> Dict[Any, Tuple[int, int]]:
         """The level's chunk tasks, each with the candidate range it evaluates."""
+        chunks = enumerate(_chunks(count, self._chunk_size(count)))
+        return {self._submit_chunk(begin, end, f"chunk{number}"): (begin, end) for number, (begin, end) in chunks}
+
+    def _submit_chunk(self, begin: int, end: int, name: str) -> Any:
         level = _native.search_status(self.driver)[0] + 1
-        bounds = {}
-        for number, (begin, end) in enumerate(_chunks(count, self._chunk_size(count))):
-            future = self.client.submit(
-                _cluster_worker.evaluate_chunk,
-                self.token,
-                self.searcher,
-                *self.data,
-                self.retained,
-                level,
-                begin,
-                end,
-                key=f"kiv-level{level}-chunk{number}-{self.token}",
-            )
-            bounds[future] = (begin, end)
-        return bounds
+        rows, targets, *retained = self.scattered
+        return self.client.submit(
+            _cluster_worker.evaluate_chunk,
+            self.token,
+            self.searcher,
+            rows,
+            targets,
+            retained,
+            level,
+            begin,
+            end,
+            key=f"kiv-level{level}-{name}-{self.token}",
+        )
+
+    def _resubmitted(self, begin: int, end: int) -> Any:
+        """The chunk submitted again after its data were lost, scattered anew where they were."""
+        if any(future.status != "finished" for future in self.scattered):
+            self.scattered = self.client.scatter(self.inputs, broadcast=True, hash=False)
+        return self._submit_chunk(begin, end, f"again-{uuid.uuid4().hex[:8]}")
 
     def _chunk_size(self, count: int) -> int:
         if self.chunk_size is not None:
@@ -236,10 +247,19 @@ class _ClusterSearch:
         the deadline came first."""
         timeout = None if deadline is None else max(0.0, deadline - time.monotonic())
         received = 0
+        arrivals = distributed.as_completed(bounds, timeout=timeout)
         try:
-            for future in distributed.as_completed(bounds, timeout=timeout):
-                evaluated = future.result()
+            for future in arrivals:
                 begin, end = bounds[future]
+                try:
+                    evaluated = future.result()
+                except distributed.client.FutureCancelledError:
+                    if self.client.status != "running":
+                        raise
+                    retry = self._resubmitted(begin, end)
+                    bounds[retry] = (begin, end)
+                    arrivals.add(retry)
+                    continue
                 _native.search_absorb(self.driver, evaluated, end - begin)
                 received += len(evaluated)
                 self._echo()

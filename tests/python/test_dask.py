@@ -141,6 +141,15 @@ def test_a_worker_killed_mid_level_changes_nothing(monkeypatch):
         assert victim not in connected.nthreads() and usable(connected)
 
 
+def test_scattered_data_lost_mid_level_are_sent_again(client, monkeypatch):
+    def lose_scattered_data():
+        scattered = [distributed.Future(key, client) for key in list(client.futures) if not key.startswith("kiv-")]
+        client.cancel(scattered, force=True)
+
+    with on_absorb(monkeypatch, 3, lose_scattered_data):
+        assert run(cluster.find_candidates, client, SEARCHER, ROWS, TARGETS, chunk_size=60) == LOCAL
+
+
 @pytest.mark.parametrize(
     "max_time, interrupt_at, warning", [(0.5, 0, "at its time budget of 0.5 s"), (None, 3, "by Ctrl-C")]
 )
