@@ -53,7 +53,7 @@ def on_cluster(client, searcher, X, y):
     with contextlib.redirect_stdout(io.StringIO()):
         start = time.perf_counter()
         driver = _native.search_start(searcher, X, y, True)
-        search = kiv_dask._ClusterSearch(client, searcher, X, y, driver, None, True)
+        search = kiv_dask._ClusterSearch(client, searcher, None, X, y, driver, None, True)
         search.run(None)
         front = _native.search_front(driver)
         seconds = time.perf_counter() - start

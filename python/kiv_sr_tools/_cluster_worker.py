@@ -1,10 +1,10 @@
 """The worker side of a search spread over a Dask cluster.
 
-A task is a pure function of its arguments: the search's searcher and data and
-the candidates every finished level retained. Each worker process keeps its
-copy of a running search between tasks, keyed by the search's id, and brings it
-up to the task's level from those arguments; a worker that never saw the
-search (a replacement, or one that lost its memory) rebuilds it the same way.
+A task is a pure function of its arguments: the search's searcher, operators
+and data and the candidates every finished level retained. Each worker process
+keeps its copy of a running search between tasks, keyed by the search's id, and
+brings it up to the task's level from those arguments; a worker that never saw
+the search (a replacement, or one that lost its memory) rebuilds it the same way.
 Copies are kept per worker, also when several workers share one process.
 Expansion and evaluation are deterministic, so every copy computes the same
 bits as the driver's own search would.
@@ -14,7 +14,7 @@ from __future__ import annotations
 
 import threading
 from collections import OrderedDict
-from typing import Any, List, Tuple
+from typing import Any, List, Optional, Tuple
 
 import distributed
 
@@ -30,9 +30,9 @@ _KEPT_COPIES = 8
 class _Copy:
     """One search's copy on this worker, used by one task at a time."""
 
-    def __init__(self, searcher: Searcher, rows: Any, targets: Any) -> None:
+    def __init__(self, searcher: Searcher, operators: Optional[Tuple[str, ...]], rows: Any, targets: Any) -> None:
         self.lock = threading.Lock()
-        self.handle = _native.search_start(searcher, rows, targets, False)
+        self.handle = _native.search_start(searcher, rows, targets, False, operators=operators)
         self.expanded = 1  # the highest level whose candidates were built
 
     def bring_to(self, level: int, retained: List[bytes]) -> None:
@@ -56,6 +56,7 @@ _copies_lock = threading.Lock()
 def evaluate_chunk(
     search_id: str,
     searcher: Searcher,
+    operators: Optional[Tuple[str, ...]],
     rows: Any,
     targets: Any,
     retained: List[bytes],
@@ -68,7 +69,7 @@ def evaluate_chunk(
     with _copies_lock:
         copy = _copies.get(key)
         if copy is None or copy.expanded > level:
-            copy = _copies[key] = _Copy(searcher, rows, targets)
+            copy = _copies[key] = _Copy(searcher, operators, rows, targets)
             while len(_copies) > _KEPT_COPIES:
                 _copies.popitem(last=False)
         _copies.move_to_end(key)

@@ -20,6 +20,7 @@ def search(
     l1_ratio: Optional[float] = None,
     max_seconds: Optional[float] = None,
     verbose: bool = True,
+    operators: Optional[Sequence[str]] = None,
 ) -> Tuple[List[SearchResult], int, str]: ...
 def refit(
     searcher: Searcher,
@@ -42,6 +43,7 @@ def search_start(
     warns: bool,
     alpha: Optional[float] = None,
     l1_ratio: Optional[float] = None,
+    operators: Optional[Sequence[str]] = None,
 ) -> SteppedSearch: ...
 def search_status(search: SteppedSearch) -> Tuple[int, bool]: ...
 def search_expand(search: SteppedSearch) -> int: ...

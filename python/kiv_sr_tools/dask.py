@@ -18,7 +18,7 @@ import contextlib
 import sys
 import time
 import uuid
-from typing import Any, Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple
+from typing import Any, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -79,20 +79,24 @@ def find_candidates(
     max_time: Optional[float] = None,
     chunk_size: Optional[int] = None,
     verbose: bool = True,
+    operators: Optional[Sequence[str]] = None,
 ) -> List[SearchResult]:
     """`searcher.find_candidates(X, y, alpha, l1_ratio)`, each level's candidates
     evaluated on the cluster in chunks of `chunk_size` (None: a few chunks per
     worker thread). Stops after `max_time` seconds or at Ctrl-C with the front
     of the levels completed, as `kiv_sr_tools.find_candidates` does.
-    `verbose=False` prints no progress."""
+    `verbose=False` prints no progress. `operators` names the operators the
+    search builds formulas with, as for `kiv_sr_tools.find_candidates`."""
     check_budget(max_time)
     if chunk_size is not None and not (isinstance(chunk_size, int) and chunk_size > 0):
         raise ValueError(f"chunk_size must be a positive integer or None; got {chunk_size!r}")
     searcher = with_penalty(searcher, alpha, l1_ratio)
     # The data go to the engine as given, so that it reads or refuses them as every search does.
-    driver = _native.search_start(searcher, X, y, True)
+    driver = _native.search_start(searcher, X, y, True, operators=operators)
     rows, targets = np.asarray(X, dtype=np.float64), np.asarray(y, dtype=np.float64)
-    search = _ClusterSearch(client, searcher, rows, targets, driver, chunk_size, verbose)
+    # The workers rebuild the search with the same operators, which the driver has accepted.
+    chosen = None if operators is None else tuple(operators)
+    search = _ClusterSearch(client, searcher, chosen, rows, targets, driver, chunk_size, verbose)
     deadline = None if max_time is None else time.monotonic() + max_time
     stopped_by = search.run(deadline)
     warn_if_stopped(stopped_by, _native.search_status(driver)[0], max_time, searcher.max_complexity)
@@ -149,6 +153,7 @@ class _ClusterSearch:
         self,
         client: Any,
         searcher: Searcher,
+        operators: Optional[Tuple[str, ...]],
         rows: npt.NDArray[np.float64],
         targets: npt.NDArray[np.float64],
         driver: Any,
@@ -157,6 +162,7 @@ class _ClusterSearch:
     ) -> None:
         self.client = client
         self.searcher = searcher
+        self.operators = operators
         self.verbose = verbose
         self.driver = driver
         self.chunk_size = chunk_size
@@ -221,6 +227,7 @@ class _ClusterSearch:
             _cluster_worker.evaluate_chunk,
             self.token,
             self.searcher,
+            self.operators,
             rows,
             targets,
             retained,

@@ -22,9 +22,11 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
 
     Parameters are the `kiv_sr.Searcher` settings, plus `max_time` (seconds
     the search may take; None for no limit), `verbose` (False silences
-    the search's progress lines) and `transforms` (True, or a list of
+    the search's progress lines), `transforms` (True, or a list of
     transform names: search transformed targets too, through
-    `find_transformed`).
+    `find_transformed`) and `operators` (the names of the operators formulas
+    are built with, as for `find_candidates`; None for all eighteen; checked
+    by `fit`).
 
     Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
     the Pareto front, lowest error first; `equations_`, the front as a table,
@@ -45,6 +47,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         verbose: bool = True,
         transforms: Union[bool, Sequence[str]] = False,
         client: Any = None,
+        operators: Optional[Sequence[str]] = None,
     ) -> None:
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -55,6 +58,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.verbose = verbose
         self.transforms = transforms
         self.client = client
+        self.operators = operators
 
     def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> KivRegressor:
         rows, targets = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
@@ -70,10 +74,18 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         if self.client is not None:
             return self._search_on_cluster(searcher, rows, targets)
         if self.transforms is False:
-            return find_candidates(searcher, rows, targets, max_time=self.max_time, verbose=self.verbose)
+            return find_candidates(
+                searcher, rows, targets, max_time=self.max_time, verbose=self.verbose, operators=self.operators
+            )
         chosen = None if self.transforms is True else self.transforms
         return find_transformed(
-            searcher, rows, targets, transforms=chosen, max_time=self.max_time, verbose=self.verbose
+            searcher,
+            rows,
+            targets,
+            transforms=chosen,
+            max_time=self.max_time,
+            verbose=self.verbose,
+            operators=self.operators,
         )
 
     def _search_on_cluster(
@@ -83,12 +95,15 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             raise ValueError("transforms are searched on this machine only; use client=None with transforms")
         from . import dask
 
-        if not isinstance(self.client, str):
+        def search_on(client: Any) -> List[SearchResult]:
             return dask.find_candidates(
-                self.client, searcher, rows, targets, max_time=self.max_time, verbose=self.verbose
+                client, searcher, rows, targets, max_time=self.max_time, verbose=self.verbose, operators=self.operators
             )
+
+        if not isinstance(self.client, str):
+            return search_on(self.client)
         with dask.distributed.Client(self.client, set_as_default=False) as client:
-            return dask.find_candidates(client, searcher, rows, targets, max_time=self.max_time, verbose=self.verbose)
+            return search_on(client)
 
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
         """The best formula's value on each row of X; NaN where it has none."""

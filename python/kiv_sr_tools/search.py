@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import math
 import warnings
-from typing import List, NamedTuple, Optional
+from typing import List, NamedTuple, Optional, Sequence
 
 import numpy.typing as npt
 
@@ -45,13 +45,18 @@ def find_candidates(
     alpha: Optional[float] = None,
     l1_ratio: Optional[float] = None,
     verbose: bool = True,
+    operators: Optional[Sequence[str]] = None,
 ) -> List[SearchResult]:
     """`searcher.find_candidates(X, y, alpha, l1_ratio)`, the Pareto front lowest
     error first, that stops after `max_time` seconds (None: no limit) or at
     Ctrl-C and then returns the front of the levels completed so far.
-    `verbose=False` prints no progress."""
+    `verbose=False` prints no progress. `operators` names, in any order, the
+    operators the search builds formulas with, such as ["Plus", "Times",
+    "Divide", "Sqrt"] (None: all eighteen); a name that is no operator, a
+    named constant, a name given twice or no name at all raises ValueError,
+    which lists the operators."""
     check_budget(max_time)
-    outcome = run(searcher, X, y, max_time, alpha, l1_ratio, verbose)
+    outcome = run(searcher, X, y, max_time, alpha, l1_ratio, verbose, operators)
     warn_if_stopped(outcome.stopped_by, outcome.levels, max_time, searcher.max_complexity)
     return outcome.front
 
@@ -64,9 +69,11 @@ def run(
     alpha: Optional[float] = None,
     l1_ratio: Optional[float] = None,
     verbose: bool = True,
+    operators: Optional[Sequence[str]] = None,
 ) -> Outcome:
-    """The budgeted search; the engine's refusals raise kiv_sr's exceptions."""
-    return Outcome(*_native.search(searcher, X, y, alpha, l1_ratio, max_time, verbose))
+    """The budgeted search; the engine's refusals raise kiv_sr's exceptions, and of
+    the operator names ValueError."""
+    return Outcome(*_native.search(searcher, X, y, alpha, l1_ratio, max_time, verbose, operators))
 
 
 def warn_if_stopped(stopped_by: Optional[str], levels: int, budget: Optional[float], max_complexity: int) -> None:

@@ -29,8 +29,17 @@ from .search import Outcome, check_budget, run, stop_note
 
 Values = npt.NDArray[np.float64]
 Tokens = Tuple[Tuple[Any, ...], ...]
-# The arguments of search_job: the searcher, X, the target, the deadline, alpha, l1_ratio, verbose.
-Job = Tuple[Searcher, npt.ArrayLike, npt.ArrayLike, Optional[float], Optional[float], Optional[float], bool]
+# The arguments of search_job: the searcher, X, the target, the deadline, alpha, l1_ratio, verbose, operators.
+Job = Tuple[
+    Searcher,
+    npt.ArrayLike,
+    npt.ArrayLike,
+    Optional[float],
+    Optional[float],
+    Optional[float],
+    bool,
+    Optional[Sequence[str]],
+]
 
 EXP, NEG, INV, SQRT, SQUARE, LOG, TIMES, DIVIDE = (
     ("op", name) for name in ("Exp", "Neg", "Inv", "Sqrt", "Square", "Log", "Times", "Divide")
@@ -64,6 +73,11 @@ class Transform:
         """Whether `tokens`, a formula of y, has the form that undoing T gives."""
         inner = tuple(tokens[len(self.front) : len(tokens) - len(self.back)])
         return bool(inner) and self.undo(inner) == tuple(tokens)
+
+    def undone_with(self, operators: Optional[Sequence[str]]) -> bool:
+        """Whether undoing T takes only operators named in `operators` (None: every operator)."""
+        applied = [token[1] for token in (*self.front, *self.back) if token[0] == "op"]
+        return operators is None or all(name in operators for name in applied)
 
     def defined_on(self, y: Values) -> bool:
         with np.errstate(all="ignore"):
@@ -102,6 +116,7 @@ def find_transformed(
     alpha: Optional[float] = None,
     l1_ratio: Optional[float] = None,
     verbose: bool = True,
+    operators: Optional[Sequence[str]] = None,
 ) -> List[SearchResult]:
     """The Pareto front of the search on y and of the searches on transformed targets.
 
@@ -120,6 +135,11 @@ def find_transformed(
     on y as the search refits its answers. When the search on y ends early on
     an exact fit, as a search does, no transformed target is searched.
 
+    `operators` names the operators every search builds formulas with, as for
+    `find_candidates` (None: all of them); a transform then runs only where
+    the operators that undo it are among them, so that every formula of the
+    front is written with the named operators alone.
+
     The result is one strict Pareto front, lowest error first: each formula's
     error is below that of every simpler one. The searches share one deadline
     `max_time` seconds away (None: no limit), the search on y first: each may
@@ -136,10 +156,14 @@ def find_transformed(
     """
     check_budget(max_time)
     values = _float_array(y, 1)
-    targets = [PLAIN, *_defined(_chosen(transforms, X, values), values)]
+    chosen = [t for t in _chosen(transforms, X, values) if t.undone_with(operators)]
+    targets = [PLAIN, *_defined(chosen, values)]
     deadline = None if max_time is None else time.time() + max_time
     # y goes to its search as given, for the engine to read or refuse as it does in every search.
-    jobs = [(searcher, X, y if t is PLAIN else t.forward(values), deadline, alpha, l1_ratio, verbose) for t in targets]
+    jobs = [
+        (searcher, X, y if t is PLAIN else t.forward(values), deadline, alpha, l1_ratio, verbose, operators)
+        for t in targets
+    ]
     futures = [] if client is None else _submitted(client, jobs)
     outcomes = _outcomes_here(jobs) if client is None else [future.result for future in futures]
 
@@ -175,12 +199,13 @@ def search_job(
     alpha: Optional[float],
     l1_ratio: Optional[float],
     verbose: bool,
+    operators: Optional[Sequence[str]],
 ) -> Outcome:
     """One search of the batch, with the time left before `deadline` (time.time() seconds)."""
     left = None if deadline is None else deadline - time.time()
     if left is not None and left <= 0:
         return Outcome([], 0, "time")
-    return run(searcher, X, target, left, alpha, l1_ratio, verbose)
+    return run(searcher, X, target, left, alpha, l1_ratio, verbose, operators)
 
 
 def pareto_front(results: Iterable[SearchResult]) -> List[SearchResult]:

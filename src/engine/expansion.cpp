@@ -32,12 +32,12 @@ std::uint32_t narrow(std::size_t value) {
 
 }  // namespace
 
-Expander::Expander(const OperatorRegistry& registry, SeenSet& seen, WorkerPool workers)
+Expander::Expander(const OperatorRegistry& registry, const OperatorSet& operators, SeenSet& seen, WorkerPool workers)
     : registry_(registry),
       seen_(seen),
       workers_(workers),
-      unary_ids_(registry.ids_by_arity(1)),
-      binary_ids_(registry.ids_by_arity(2)) {}
+      unary_ids_(operators.ids(registry, 1)),
+      binary_ids_(operators.ids(registry, 2)) {}
 
 std::vector<Recipe> Expander::expand(std::size_t level, const Beam& beam, const CancelCheck& cancel) {
     std::vector<Recipe> out;

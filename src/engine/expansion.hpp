@@ -1,8 +1,8 @@
 // Expander: generates the new candidates of one level, deduplicated by
-// fingerprint, in generation order: one-argument operators over the previous
-// level (parent order, then operator order), then for i = 1 .. c-2 every
-// two-argument operator over bucket i x bucket c-1-i (left operand, right
-// operand, operator).
+// fingerprint, in generation order: the set's one-argument operators over the
+// previous level (parent order, then operator order), then for i = 1 .. c-2
+// the set's two-argument operators over bucket i x bucket c-1-i (left
+// operand, right operand, operator).
 //
 // A candidate's fingerprint comes from its operands' cached sample values,
 // one operator evaluation per sample point; a duplicate is dropped without
@@ -18,6 +18,7 @@
 
 #include "engine/beam.hpp"
 #include "engine/cancel.hpp"
+#include "engine/operator_set.hpp"
 #include "engine/parallel.hpp"
 #include "engine/seen_set.hpp"
 
@@ -25,7 +26,7 @@ namespace kiv {
 
 class Expander {
 public:
-    Expander(const OperatorRegistry& registry, SeenSet& seen, WorkerPool workers);
+    Expander(const OperatorRegistry& registry, const OperatorSet& operators, SeenSet& seen, WorkerPool workers);
 
     // New candidates of level `level`, reading buckets 1 .. level-1 of `beam`.
     std::vector<Recipe> expand(std::size_t level, const Beam& beam, const CancelCheck& cancel);

@@ -29,7 +29,7 @@ FormulaTable::FormulaTable(const std::vector<Expression>& leaves, std::size_t ma
     beam_.add_level({});
     keep_leaves(leaves, seen);
     evaluate_size(1);
-    Expander expander(*registry_, seen, workers_);
+    Expander expander(*registry_, OperatorSet(), seen, workers_);
     for (std::size_t size = 2; size <= max_size; ++size) {
         recipes_[size] = expander.expand(size, beam_, {});
         evaluate_size(size);

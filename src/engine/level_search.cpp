@@ -24,7 +24,7 @@ LevelSearch::LevelSearch(const std::vector<std::vector<double>>& rows, std::vect
       error_scale_(error_scale(targets_)),
       penalty_{config.alpha, config.l1_ratio},
       progress_(hooks_.progress_output()),
-      expander_(*registry_, seen_, workers_),
+      expander_(*registry_, hooks_.operators, seen_, workers_),
       workspaces_(workers_.size(),
                   Workspace{{}, {}, {}, {}, ConstantRefiner(kCandidateRefinementIterations, error_scale_)}) {
     seed_level_one();

@@ -1,6 +1,6 @@
 // SearchHooks: what a caller attaches to one search besides its data and
-// settings. Every hook is optional; a default-made value runs a plain search
-// that reports to standard output.
+// SearchConfig. Every hook is optional; a default-made value runs a plain
+// search with every operator that reports to standard output.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 
 #include "engine/cancel.hpp"
 #include "engine/data_warnings.hpp"
+#include "engine/operator_set.hpp"
 #include "engine/progress_output.hpp"
 
 namespace kiv {
@@ -31,6 +32,8 @@ struct SearchHooks {
     ProgressOutput* progress = nullptr;
     // Gets one entry per level from 2 on.
     std::vector<LevelStats>* stats = nullptr;
+    // The operators candidates are built with.
+    OperatorSet operators = {};
 
     ProgressOutput& progress_output() const { return progress ? *progress : standard_output(); }
 };

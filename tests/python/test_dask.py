@@ -52,6 +52,14 @@ def test_cluster_search_is_the_local_search(client, chunk_size):
     assert run(cluster.find_candidates, client, SEARCHER, ROWS, TARGETS, chunk_size=chunk_size) == LOCAL
 
 
+# The workers rebuild the driver's search with its operators.
+@pytest.mark.parametrize("operators", [["Times", "Exp", "Plus"], ("Square", "Subtract", "Sqrt")])
+def test_cluster_search_with_operators_is_the_local_search(client, operators):
+    local = run(kiv_sr_tools.find_candidates, SEARCHER, ROWS, TARGETS, operators=operators)
+    assert local != LOCAL
+    assert run(cluster.find_candidates, client, SEARCHER, ROWS, TARGETS, chunk_size=40, operators=operators) == local
+
+
 @pytest.mark.parametrize(
     "name, data, extra",
     [
@@ -94,9 +102,9 @@ def test_map_searches_refuses_an_unknown_method(client):
         cluster.map_searches(client, SEARCHER, [], method="fit")
 
 
-@pytest.mark.parametrize("address", [False, True])
-def test_regressor_on_a_cluster_fits_the_local_front(client, address):
-    settings = dict(max_complexity=5, beam_width=30, verbose=False)
+@pytest.mark.parametrize("address, operators", [(False, None), (True, None), (False, ["Times", "Exp", "Plus"])])
+def test_regressor_on_a_cluster_fits_the_local_front(client, address, operators):
+    settings = dict(max_complexity=5, beam_width=30, verbose=False, operators=operators)
     where = client.scheduler.address if address else client
     model = kiv_sr_tools.KivRegressor(client=where, **settings).fit(ROWS, TARGETS)
     local = kiv_sr_tools.KivRegressor(**settings).fit(ROWS, TARGETS)

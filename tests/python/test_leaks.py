@@ -89,6 +89,9 @@ CASES = {
         "_native.evaluate(k.fitted, k.rows)", "_native.closed_forms(_native.closed_form_search([('const', 'Pi')], 2), 3.0, 2, 0.1)",
         "_native.search(k.text, k.rows, k.xs)", "_native.search(k.tiny, k.rows, k.xs[:-1])", "_native.tokens(k.text)",
         "_native.refit(k.tiny, k.bad_state[2], k.rows, k.xs)", "_native.evaluate(k.bad_state[2], k.rows)",
+        "_native.search(k.small, k.rows, k.xs, verbose=False, operators=['Plus', 'Sqrt'])",
+        "_native.search(k.tiny, k.rows, k.xs, operators=('Plus', 'Pi'))", "_native.search(k.tiny, k.rows, k.xs, operators=[k.text])",
+        "_native.search_start(k.tiny, k.rows, k.xs, False, operators=['Times'])",
     ],
 }
 EXPECTED = (TypeError, ValueError, OverflowError, AttributeError, MemoryError, kiv_sr.KivDimensionError,

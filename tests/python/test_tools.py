@@ -188,9 +188,10 @@ def test_regressor_in_model_selection(energy):
     assert min(model_selection.cross_val_score(pipeline, frame, target, cv=3)) > 0.99
 
 
-def test_regressor_passes_the_estimator_checks():
+@pytest.mark.parametrize("settings", [dict(max_complexity=4), dict(max_complexity=3, operators=["Plus", "Times"])])
+def test_regressor_passes_the_estimator_checks(settings):
     checks = pytest.importorskip("sklearn.utils.estimator_checks")
-    checks.check_estimator(kiv_sr_tools.KivRegressor(max_complexity=4, beam_width=20, verbose=False))
+    checks.check_estimator(kiv_sr_tools.KivRegressor(beam_width=20, verbose=False, **settings))
 
 
 def test_plot_front(formulas):

@@ -52,7 +52,7 @@ template <class Request, class... Data>
 auto search(const Searcher& facade, Request request, const Data&... data) {
     ProgressRelay relay;
     const CancelCheck poll = [&relay] { return !relay.forward() || signal_raised(); };
-    auto outcome = (facade.*request)(data..., SearchHooks{poll, warn, &relay.output(), nullptr});
+    auto outcome = (facade.*request)(data..., SearchHooks{.cancel = poll, .warn = warn, .progress = &relay.output()});
     relay.finish();
     return value_or_throw(std::move(outcome));
 }

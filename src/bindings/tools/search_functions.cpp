@@ -13,6 +13,7 @@
 #include "bindings/shared/result_state.hpp"
 #include "bindings/shared/scalar_arguments.hpp"
 #include "bindings/tools/budget_stop.hpp"
+#include "bindings/tools/operator_set_argument.hpp"
 #include "bindings/tools/released_lock.hpp"
 
 namespace kiv::python {
@@ -27,14 +28,16 @@ void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, 
 
 // The search without the interpreter lock; its hooks take the lock back to
 // forward the report, check the budget and Ctrl-C, and send the warnings.
-Outcome<PartialFront> run_unlocked(const Searcher& facade, const Matrix& rows, const Vector& targets, BudgetStop& stop,
-                                   ProgressRelay& relay) {
+Outcome<PartialFront> run_unlocked(const Searcher& facade, const Matrix& rows, const Vector& targets,
+                                   const OperatorSet& operators, BudgetStop& stop, ProgressRelay& relay) {
     ReleasedLock released;
     const CancelCheck poll = [&] {
         return released.with_lock([&] { return relay.forward() ? stop() : stop.after_exception(); });
     };
     const WarningSink warn_locked = [&](const std::string& text) { released.with_lock([&] { warn(text); }); };
-    return facade.find_candidates_until(rows, targets, SearchHooks{poll, warn_locked, &relay.output(), nullptr});
+    return facade.find_candidates_until(
+        rows, targets,
+        SearchHooks{.cancel = poll, .warn = warn_locked, .progress = &relay.output(), .operators = operators});
 }
 
 const char* end_name(SearchEnd end, const BudgetStop& stop) {
@@ -51,19 +54,20 @@ const char* end_name(SearchEnd end, const BudgetStop& stop) {
 
 PyObject* search(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        static const char* keywords[] = {"searcher", "inputs",      "ys",      "alpha",
-                                         "l1_ratio", "max_seconds", "verbose", nullptr};
+        static const char* keywords[] = {"searcher",    "inputs",  "ys",        "alpha", "l1_ratio",
+                                         "max_seconds", "verbose", "operators", nullptr};
         PyObject *searcher = nullptr, *inputs = nullptr, *ys = nullptr, *alpha = nullptr, *l1_ratio = nullptr,
-                 *max_seconds = nullptr;
+                 *max_seconds = nullptr, *names = nullptr;
         int verbose = 1;
-        require(PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OOOp:search", const_cast<char**>(keywords), &searcher,
-                                            &inputs, &ys, &alpha, &l1_ratio, &max_seconds, &verbose));
+        require(PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OOOpO:search", const_cast<char**>(keywords), &searcher,
+                                            &inputs, &ys, &alpha, &l1_ratio, &max_seconds, &verbose, &names));
         const Searcher facade = with_overrides(searcher, alpha, l1_ratio);
         BudgetStop stop(to_optional_real(max_seconds, "max_seconds"));
+        const OperatorSet operators = operator_set_of(names);
         const Matrix rows = convert_to_matrix(inputs);
         const Vector targets = convert_to_vec(ys);
         ProgressRelay relay(verbose != 0);
-        auto outcome = run_unlocked(facade, rows, targets, stop, relay);
+        auto outcome = run_unlocked(facade, rows, targets, operators, stop, relay);
         // An exception raised by sys.stdout or by a signal handler other than
         // Ctrl-C stopped the search; it is the caller's answer.
         if (PyErr_Occurred()) throw PyErrAlreadySet{};
@@ -116,10 +120,11 @@ PyObject* result(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyMethodDef functions[] = {
     {"search", as_method(search), METH_VARARGS | METH_KEYWORDS,
-     "search(searcher, inputs, ys, alpha=None, l1_ratio=None, max_seconds=None, verbose=True)\n--\n\n"
+     "search(searcher, inputs, ys, alpha=None, l1_ratio=None, max_seconds=None, verbose=True, operators=None)\n--\n\n"
      "searcher.find_candidates(inputs, ys, alpha, l1_ratio) without the interpreter lock, stopped after "
      "max_seconds or by Ctrl-C: (the front, lowest error first; the levels completed; how it ended: "
-     "'exact_fit', 'all_levels', 'time' or 'interrupt'). verbose=False prints nothing."},
+     "'exact_fit', 'all_levels', 'time' or 'interrupt'). verbose=False prints nothing. operators: the names of "
+     "the operators candidates are built with (None: every one)."},
     {"refit", as_method(refit), METH_VARARGS | METH_KEYWORDS,
      "refit(searcher, formula, inputs, ys, alpha=None, l1_ratio=None)\n--\n\n"
      "The formula (a SearchResult or its tokens) refitted on the data as the searcher's search refits its "
