@@ -41,8 +41,6 @@ def search_start(
     inputs: Any,
     ys: Any,
     warns: bool,
-    alpha: Optional[float] = None,
-    l1_ratio: Optional[float] = None,
     operators: Optional[Sequence[str]] = None,
 ) -> SteppedSearch: ...
 def search_status(search: SteppedSearch) -> Tuple[int, bool]: ...

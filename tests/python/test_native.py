@@ -2,7 +2,6 @@
 interpreter lock let go during a search, and the package's notation tables
 held against the engine's operator table."""
 
-import sys
 import threading
 import time
 
@@ -10,7 +9,7 @@ import numpy as np
 import pytest
 
 import kiv_sr
-from kiv_sr_tools import KivRegressor, _native, find_candidates, source, sympy_expression
+from kiv_sr_tools import KivRegressor, _native, find_candidates, find_transformed, source, sympy_expression
 
 X = np.linspace(0.5, 3.0, 60).reshape(-1, 1)
 Y = np.sin(X[:, 0]) * X[:, 0] ** 2 + 0.3
@@ -42,6 +41,18 @@ def test_each_notation_table_names_every_engine_operator():
 def test_failures_raise_the_classes_and_messages_of_kiv_sr(call, error, message):
     with pytest.raises(error, match=message):
         call()
+
+
+@pytest.mark.parametrize("search", [
+    lambda searcher, **penalty: find_candidates(searcher, X, Y, verbose=False, **penalty),
+    lambda searcher, **penalty: find_transformed(searcher, X, Y, transforms=[], verbose=False, **penalty),
+])
+def test_a_penalty_for_one_call_is_the_searchers(search):
+    searcher = kiv_sr.Searcher(4, 0.1, 100)
+    penalised = [(r.formula, r.error) for r in search(searcher, alpha=0.5, l1_ratio=0.2)]
+    with_searcher = searcher.find_candidates(X, Y, 0.5, 0.2)
+    assert penalised == [(r.formula, r.error) for r in with_searcher]
+    assert penalised != [(r.formula, r.error) for r in search(searcher)]
 
 
 def test_a_search_reports_how_it_ended():
@@ -86,4 +97,3 @@ def test_other_threads_run_and_print_during_a_quiet_search(capsys, search):
     # A thread that waited for the lock would tick only between the calls into the engine.
     assert during > 20 * seconds, (during, seconds)
     assert out.count("tick") == ticker.ticks and "[KIV" not in out
-    assert sys.stdout is sys.__stdout__ or sys.stdout is not None

@@ -60,7 +60,7 @@ def test_refusals(call, error, message):
 @pytest.mark.parametrize("name, signature", [
     ("operators", "()"), ("evaluate", "(formula, rows)"),
     ("search", "(searcher, inputs, ys, alpha=None, l1_ratio=None, max_seconds=None, verbose=True, operators=None)"),
-    ("search_start", "(searcher, inputs, ys, warns, alpha=None, l1_ratio=None, operators=None)"),
+    ("search_start", "(searcher, inputs, ys, warns, operators=None)"),
     ("closed_form_search", "(leaves, max_size)"), ("closed_forms", "(search, value, size, slack)"),
 ])
 def test_text_signatures(name, signature):

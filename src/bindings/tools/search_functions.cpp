@@ -15,16 +15,10 @@
 #include "bindings/tools/budget_stop.hpp"
 #include "bindings/tools/operator_set_argument.hpp"
 #include "bindings/tools/released_lock.hpp"
+#include "bindings/tools/search_request.hpp"
 
 namespace kiv::python {
 namespace {
-
-Searcher with_overrides(PyObject* searcher, PyObject* alpha, PyObject* l1_ratio) {
-    const Searcher& facade = facade_of(searcher, "searcher");
-    return facade.with_overrides(to_optional_real(alpha, "alpha"), to_optional_real(l1_ratio, "l1_ratio"));
-}
-
-void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 2) == 0); }
 
 // The search without the interpreter lock; its hooks take the lock back to
 // forward the report, check the budget and Ctrl-C, and send the warnings.
@@ -34,10 +28,10 @@ Outcome<PartialFront> run_unlocked(const Searcher& facade, const Matrix& rows, c
     const CancelCheck poll = [&] {
         return released.with_lock([&] { return relay.forward() ? stop() : stop.after_exception(); });
     };
-    const WarningSink warn_locked = [&](const std::string& text) { released.with_lock([&] { warn(text); }); };
     return facade.find_candidates_until(
         rows, targets,
-        SearchHooks{.cancel = poll, .warn = warn_locked, .progress = &relay.output(), .operators = operators});
+        SearchHooks{
+            .cancel = poll, .warn = locked_warnings(released), .progress = &relay.output(), .operators = operators});
 }
 
 const char* end_name(SearchEnd end, const BudgetStop& stop) {
@@ -61,7 +55,7 @@ PyObject* search(PyObject*, PyObject* args, PyObject* kwargs) {
         int verbose = 1;
         require(PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OOOpO:search", const_cast<char**>(keywords), &searcher,
                                             &inputs, &ys, &alpha, &l1_ratio, &max_seconds, &verbose, &names));
-        const Searcher facade = with_overrides(searcher, alpha, l1_ratio);
+        const Searcher facade = request_searcher(searcher, alpha, l1_ratio);
         BudgetStop stop(to_optional_real(max_seconds, "max_seconds"));
         const OperatorSet operators = operator_set_of(names);
         const Matrix rows = convert_to_matrix(inputs);
@@ -89,7 +83,7 @@ PyObject* refit(PyObject*, PyObject* args, PyObject* kwargs) {
                  *l1_ratio = nullptr;
         require(PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO|OO:refit", const_cast<char**>(keywords), &searcher,
                                             &formula, &inputs, &ys, &alpha, &l1_ratio));
-        const Searcher facade = with_overrides(searcher, alpha, l1_ratio);
+        const Searcher facade = request_searcher(searcher, alpha, l1_ratio);
         const SearchResult record = formula_of(formula);
         const Matrix rows = convert_to_matrix(inputs);
         const Vector targets = convert_to_vec(ys);

@@ -11,9 +11,9 @@
 #include "bindings/shared/kiv_objects.hpp"
 #include "bindings/shared/method_cast.hpp"
 #include "bindings/shared/py_error.hpp"
-#include "bindings/shared/scalar_arguments.hpp"
 #include "bindings/tools/operator_set_argument.hpp"
 #include "bindings/tools/released_lock.hpp"
+#include "bindings/tools/search_request.hpp"
 #include "engine/evaluated_batch.hpp"
 #include "engine/level_search.hpp"
 
@@ -49,8 +49,6 @@ EvaluatedBatch batch_of(PyObject* bytes) {
     return EvaluatedBatch::from_bytes(std::string_view(data, static_cast<std::size_t>(size)));
 }
 
-void warn(const std::string& text) { require(PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 2) == 0); }
-
 // Seeding level 1 runs without the interpreter lock; the data warnings take it back.
 PyRef start_stepped_search(const Searcher& facade, const OperatorSet& operators, PyObject* inputs, PyObject* ys,
                            bool warns) {
@@ -59,10 +57,10 @@ PyRef start_stepped_search(const Searcher& facade, const OperatorSet& operators,
     auto stepped = std::make_unique<SteppedSearch>();
     auto outcome = [&] {
         ReleasedLock released;
-        const WarningSink warn_locked = [&](const std::string& text) { released.with_lock([&] { warn(text); }); };
-        return facade.start_levels(
-            rows, targets,
-            {.warn = warns ? warn_locked : WarningSink(), .progress = &stepped->output, .operators = operators});
+        return facade.start_levels(rows, targets,
+                                   {.warn = warns ? locked_warnings(released) : WarningSink(),
+                                    .progress = &stepped->output,
+                                    .operators = operators});
     }();
     if (auto* error = std::get_if<SearchError>(&outcome)) throw std::move(*error);
     stepped->search = std::move(std::get<std::unique_ptr<LevelSearch>>(outcome));
@@ -86,16 +84,12 @@ PyRef front_results(PyObject* capsule) {
 
 PyObject* search_start(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
-        static const char* keywords[] = {"searcher", "inputs",   "ys",        "warns",
-                                         "alpha",    "l1_ratio", "operators", nullptr};
-        PyObject *searcher = nullptr, *inputs = nullptr, *ys = nullptr, *alpha = nullptr, *l1_ratio = nullptr,
-                 *names = nullptr;
+        static const char* keywords[] = {"searcher", "inputs", "ys", "warns", "operators", nullptr};
+        PyObject *searcher = nullptr, *inputs = nullptr, *ys = nullptr, *names = nullptr;
         int warns = 0;
-        require(PyArg_ParseTupleAndKeywords(args, kwargs, "OOOp|OOO:search_start", const_cast<char**>(keywords),
-                                            &searcher, &inputs, &ys, &warns, &alpha, &l1_ratio, &names));
-        const Searcher facade =
-            facade_of(searcher, "searcher")
-                .with_overrides(to_optional_real(alpha, "alpha"), to_optional_real(l1_ratio, "l1_ratio"));
+        require(PyArg_ParseTupleAndKeywords(args, kwargs, "OOOp|O:search_start", const_cast<char**>(keywords),
+                                            &searcher, &inputs, &ys, &warns, &names));
+        const Searcher& facade = facade_of(searcher, "searcher");
         return start_stepped_search(facade, operator_set_of(names), inputs, ys, warns != 0).release();
     });
 }
@@ -176,7 +170,7 @@ PyObject* search_output(PyObject*, PyObject* capsule) {
 
 PyMethodDef functions[] = {
     {"search_start", as_method(search_start), METH_VARARGS | METH_KEYWORDS,
-     "search_start(searcher, inputs, ys, warns, alpha=None, l1_ratio=None, operators=None)\n--\n\n"
+     "search_start(searcher, inputs, ys, warns, operators=None)\n--\n\n"
      "The searcher's search, level 1 seeded, to run one level at a time; "
      "warns: send the data warnings; operators: as for search."},
     {"search_status", search_status, METH_O,
