@@ -1,7 +1,7 @@
 """Companions of the kiv_sr engine: exact formulas as SymPy expressions, NumPy
 functions and source text, closed forms for numbers and fitted constants, a
 scikit-learn estimator, searches with a time budget, searches on transformed
-targets (log y, 1/y, y^2, ...) and a plot of the Pareto front.
+targets (log y, 1/y, y^2, ...), searches that respect units and a plot of the Pareto front.
 
 Importing this package needs NumPy only; each feature imports its optional
 dependency on first use and names the extra that installs it when missing.
@@ -20,14 +20,18 @@ from .snapping import snap_constants
 from .source import to_source
 from .sympy_expression import to_sympy
 from .transformed import find_transformed
+from .dimensional_analysis import dimensional_analysis
+from .unit_search import find_with_units
 
 if TYPE_CHECKING:
     from .regressor import KivRegressor
 
 __all__ = [
     "KivRegressor",
+    "dimensional_analysis",
     "find_candidates",
     "find_transformed",
+    "find_with_units",
     "identify_constant",
     "plot_front",
     "snap_constants",

@@ -15,6 +15,8 @@ from ._names import variable_names, with_names
 from .search import find_candidates
 from .sympy_expression import to_sympy
 from .transformed import find_transformed
+from .unit_search import find_with_units
+from .units import Unit
 
 
 class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
@@ -26,7 +28,8 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     transform names: search transformed targets too, through
     `find_transformed`) and `operators` (the names of the operators formulas
     are built with, as for `find_candidates`; None for all eighteen; checked
-    by `fit`).
+    by `fit`). `fit(X, y, X_units, y_units)` searches with units, as
+    `find_with_units` does.
 
     Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
     the Pareto front, lowest error first; `equations_`, the front as a table,
@@ -60,10 +63,23 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.client = client
         self.operators = operators
 
-    def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> KivRegressor:
+    def fit(
+        self,
+        X: npt.ArrayLike,
+        y: npt.ArrayLike,
+        X_units: Optional[Sequence[Unit]] = None,
+        y_units: Optional[Unit] = None,
+    ) -> KivRegressor:
+        """Searches the formula. With `X_units` (one unit per column) and `y_units`, the
+        search respects units, as `find_with_units` does; give both or neither."""
         rows, targets = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
         searcher = Searcher(self.max_complexity, self.complexity_penalty, self.beam_width, self.alpha, self.l1_ratio)
-        self.front_: List[SearchResult] = self._search(searcher, rows, targets)
+        if X_units is None and y_units is None:
+            self.front_: List[SearchResult] = self._search(searcher, rows, targets)
+        elif X_units is not None and y_units is not None:
+            self.front_ = self._search_with_units(searcher, rows, targets, X_units, y_units)
+        else:
+            raise ValueError("give the units of both X and y (X_units and y_units), or of neither")
         self.best_: SearchResult = self.front_[0]
         self.equations_ = self._equations()
         return self
@@ -83,6 +99,28 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             rows,
             targets,
             transforms=chosen,
+            max_time=self.max_time,
+            verbose=self.verbose,
+            operators=self.operators,
+        )
+
+    def _search_with_units(
+        self,
+        searcher: Searcher,
+        rows: npt.NDArray[np.float64],
+        targets: npt.NDArray[np.float64],
+        X_units: Sequence[Unit],
+        y_units: Unit,
+    ) -> List[SearchResult]:
+        if self.client is not None:
+            raise ValueError("units are searched on this machine only; use client=None with units")
+        return find_with_units(
+            searcher,
+            rows,
+            targets,
+            X_units,
+            y_units,
+            transforms=self.transforms,
             max_time=self.max_time,
             verbose=self.verbose,
             operators=self.operators,

@@ -155,7 +155,7 @@ def find_transformed(
     machines should agree.
     """
     check_budget(max_time)
-    values = _float_array(y, 1)
+    values = float_array(y, 1)
     chosen = [t for t in _chosen(transforms, X, values) if t.undone_with(operators)]
     targets = [PLAIN, *_defined(chosen, values)]
     deadline = None if max_time is None else time.time() + max_time
@@ -241,7 +241,7 @@ def _chosen(transforms: Optional[Union[str, Iterable[str]]], X: npt.ArrayLike, y
 def input_scalings(X: npt.ArrayLike, y: Values) -> Iterator[Transform]:
     """y / x_i, y x_i and x_i / y for each input column i without zeros (where the product undoes
     them exactly); none when X has not one row per target, which the search on y then refuses."""
-    for column, values in enumerate(_float_array(X, 2).T):
+    for column, values in enumerate(float_array(X, 2).T):
         if values.shape == y.shape and np.all(np.isfinite(values)) and np.all(values != 0):
             variable = ("var", column)
             yield Transform("over_input", f"y/x{column}", _divided_by(values), (variable, TIMES))
@@ -270,7 +270,7 @@ def _defined(chosen: Sequence[Transform], y: Values) -> List[Transform]:
     return list(defined.values())
 
 
-def _float_array(values: npt.ArrayLike, ndim: int) -> Values:
+def float_array(values: npt.ArrayLike, ndim: int) -> Values:
     """`values` as a float array of `ndim` dimensions; empty where NumPy cannot read it so,
     leaving the data to the search on y, which refuses it as every search does."""
     try:
