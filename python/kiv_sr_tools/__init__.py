@@ -18,6 +18,7 @@ from .plot import plot_front
 from .search import find_candidates
 from .snapping import snap_constants
 from .source import to_source
+from .sum_of_terms import find_sum_of_terms
 from .sympy_expression import to_sympy
 from .transformed import find_transformed
 from .dimensional_analysis import dimensional_analysis
@@ -30,6 +31,7 @@ __all__ = [
     "KivRegressor",
     "dimensional_analysis",
     "find_candidates",
+    "find_sum_of_terms",
     "find_transformed",
     "find_with_units",
     "identify_constant",

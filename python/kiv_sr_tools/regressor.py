@@ -14,7 +14,8 @@ from kiv_sr import Searcher, SearchResult
 from ._names import variable_names, with_names
 from .search import find_candidates
 from .sympy_expression import to_sympy
-from .transformed import find_transformed
+from .sum_of_terms import find_sum_of_terms
+from .transformed import find_transformed, pareto_front
 from .unit_search import find_with_units
 from .units import Unit
 
@@ -28,8 +29,9 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     transform names: search transformed targets too, through
     `find_transformed`) and `operators` (the names of the operators formulas
     are built with, as for `find_candidates`; None for all eighteen; checked
-    by `fit`). `fit(X, y, X_units, y_units)` searches with units, as
-    `find_with_units` does.
+    by `fit`) and `sums_of_terms` (True: the sums of short formulas that
+    `find_sum_of_terms` finds join the front). `fit(X, y, X_units, y_units)`
+    searches with units, as `find_with_units` does.
 
     Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
     the Pareto front, lowest error first; `equations_`, the front as a table,
@@ -51,6 +53,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         transforms: Union[bool, Sequence[str]] = False,
         client: Any = None,
         operators: Optional[Sequence[str]] = None,
+        sums_of_terms: bool = False,
     ) -> None:
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -62,6 +65,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.transforms = transforms
         self.client = client
         self.operators = operators
+        self.sums_of_terms = sums_of_terms
 
     def fit(
         self,
@@ -80,6 +84,9 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             self.front_ = self._search_with_units(searcher, rows, targets, X_units, y_units)
         else:
             raise ValueError("give the units of both X and y (X_units and y_units), or of neither")
+        if self.sums_of_terms:
+            sums = find_sum_of_terms(searcher, rows, targets, operators=self.operators)
+            self.front_ = pareto_front([*self.front_, *sums])
         self.best_: SearchResult = self.front_[0]
         self.equations_ = self._equations()
         return self

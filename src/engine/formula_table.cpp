@@ -18,7 +18,8 @@ constexpr std::size_t kFormulasPerTask = 256;
 }  // namespace
 
 FormulaTable::FormulaTable(const std::vector<Expression>& leaves, std::size_t max_size,
-                           const std::vector<std::vector<double>>& rows, RegistryHandle registry)
+                           const std::vector<std::vector<double>>& rows, RegistryHandle registry,
+                           const OperatorSet& operators)
     : registry_(std::move(registry)),
       data_(Dataset::from_rows(rows)),
       workspaces_(workers_.size()),
@@ -29,7 +30,7 @@ FormulaTable::FormulaTable(const std::vector<Expression>& leaves, std::size_t ma
     beam_.add_level({});
     keep_leaves(leaves, seen);
     evaluate_size(1);
-    Expander expander(*registry_, OperatorSet(), seen, workers_);
+    Expander expander(*registry_, operators, seen, workers_);
     for (std::size_t size = 2; size <= max_size; ++size) {
         recipes_[size] = expander.expand(size, beam_, {});
         evaluate_size(size);

@@ -2,12 +2,13 @@
 // function kept once, with its values on given data rows.
 //
 // Formulas are generated and deduplicated exactly as the search generates
-// and deduplicates its candidates (the Expander over a Beam, one SeenSet
-// across all sizes), only without the beam cut: every new candidate of a
-// size is kept. The leaves are deduplicated by fingerprint too, in the order
-// given. So of equivalent formulas the shortest survives, and of equally
-// short ones the first generated; a formula without a fingerprint (undefined
-// or out of range at a sample point) is not kept.
+// and deduplicates its candidates (the Expander over a Beam, applying a
+// chosen OperatorSet, one SeenSet across all sizes), only without the beam
+// cut: every new candidate of a size is kept. The leaves are deduplicated by
+// fingerprint too, in the order given. So of equivalent formulas the
+// shortest survives, and of equally short ones the first generated; a
+// formula without a fingerprint (undefined or out of range at a sample
+// point) is not kept.
 //
 // Values are computed by block evaluation on a Dataset of the rows, every
 // Param at its stored value: kAbsent where undefined; a formula that is a
@@ -26,6 +27,7 @@
 #include "core/expression.hpp"
 #include "core/prepared_expression.hpp"
 #include "engine/beam.hpp"
+#include "engine/operator_set.hpp"
 #include "engine/parallel.hpp"
 #include "engine/seen_set.hpp"
 #include "ops/registry.hpp"
@@ -35,9 +37,10 @@ namespace kiv {
 class FormulaTable {
 public:
     // The formulas over `leaves` (built on `registry`) of up to `max_size`
-    // tokens; max_size 0 throws InvariantViolation.
+    // tokens, their operators among `operators`; max_size 0 throws InvariantViolation.
     FormulaTable(const std::vector<Expression>& leaves, std::size_t max_size,
-                 const std::vector<std::vector<double>>& rows, RegistryHandle registry);
+                 const std::vector<std::vector<double>>& rows, RegistryHandle registry,
+                 const OperatorSet& operators = OperatorSet());
 
     std::size_t max_size() const { return recipes_.size() - 1; }
     std::size_t rows() const { return data_.rows; }

@@ -1,14 +1,18 @@
-// The formula table: every function of up to max_size tokens kept once, at
-// its shortest size, by the search's own deduplication; its values are the
-// row-by-row evaluator's; the table does not depend on the worker count.
+// The formula table: every function of up to max_size tokens over the chosen
+// operators kept once, at its shortest size, by the search's own
+// deduplication; its values are the row-by-row evaluator's; the table does
+// not depend on the worker count.
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
 #include <tuple>
+#include <variant>
 
 #include "core/signature.hpp"
 #include "engine/formula_table.hpp"
+#include "engine/operator_set.hpp"
 #include "engine/seen_set.hpp"
 #include "invariant.hpp"
 #include "test_util.hpp"
@@ -39,27 +43,41 @@ struct Case {
     std::vector<Expression> leaves;
     std::size_t max_size;
     Rows rows;
+    OperatorSet operators = OperatorSet();
 };
 
 std::vector<Case> cases() {
     const Expression one = real_leaf(1.0), pi = const_leaf(kPi), v0 = variable_leaf(0), v1 = variable_leaf(1);
+    // Zeros, negatives and huge values make some formulas absent on some rows.
+    const Rows awkward{{0.5, -2.0}, {0.0, 3.0}, {-1.5, 0.0}, {2.0, 1e300}, {kNaN, 1.0}};
+    const auto subset = OperatorSet::named(builtins(), {"Times", "Sqrt", "Plus", "Square"});
     return {
         {"constants", {const_leaf(kOne), real_leaf(2.0), pi, const_leaf(kE)}, 4, {{}}},
-        // Zeros, negatives and huge values make some formulas absent on some rows.
-        {"variables", {v0, v1, one}, 4, {{0.5, -2.0}, {0.0, 3.0}, {-1.5, 0.0}, {2.0, 1e300}, {kNaN, 1.0}}},
+        {"variables", {v0, v1, one}, 4, awkward},
         {"no rows", {pi, v0}, 3, {}},
+        {"operator subset", {v0, v1, one}, 5, awkward, std::get<OperatorSet>(subset)},
     };
 }
 
-// Kept formulas: each has exactly its size in tokens and a fingerprint no
-// other kept formula of any size shares; every one-operator combination of
-// kept formulas is either undefined or equivalent to a kept formula no
-// longer than it (nothing was cut); each stored value is what Expression::eval
-// gives on that row, kAbsent where it gives nothing.
+// Whether every operator of `e` is one that `operators` applies.
+bool uses_only(const Expression& e, const OperatorSet& operators) {
+    const std::vector<std::size_t> unary = operators.ids(builtins(), 1), binary = operators.ids(builtins(), 2);
+    return std::ranges::all_of(e.tokens, [&](const Token& token) {
+        const std::vector<std::size_t>& chosen = token.arity == 1 ? unary : binary;
+        return token.kind != TokenKind::Op || std::ranges::find(chosen, token.op_id) != chosen.end();
+    });
+}
+
+// Kept formulas: each has exactly its size in tokens, only the chosen
+// operators and a fingerprint no other kept formula of any size shares;
+// every combination of kept formulas by one chosen operator is either
+// undefined or equivalent to a kept formula no longer than it (nothing was
+// cut); each stored value is what Expression::eval gives on that row,
+// kAbsent where it gives nothing.
 TEST(FormulaTable, KeepsEachFunctionOnceAtItsShortestSizeWithTheEvaluatorsValues) {
     for (const Case& c : cases()) {
         SCOPED_TRACE(c.name);
-        const FormulaTable table(c.leaves, c.max_size, c.rows, shared_builtins());
+        const FormulaTable table(c.leaves, c.max_size, c.rows, shared_builtins(), c.operators);
         ASSERT_EQ(table.max_size(), c.max_size);
         ASSERT_EQ(table.rows(), c.rows.size());
         std::map<Key, std::size_t> size_of;
@@ -70,6 +88,7 @@ TEST(FormulaTable, KeepsEachFunctionOnceAtItsShortestSizeWithTheEvaluatorsValues
             for (std::size_t i = 0; i < table.count(size); ++i) {
                 const Expression e = table.expression(size, i);
                 EXPECT_EQ(e.tokens.size(), size) << e.formula;
+                EXPECT_TRUE(uses_only(e, c.operators)) << e.formula;
                 const auto key = key_of(e);
                 ASSERT_TRUE(key) << e.formula;
                 EXPECT_TRUE(size_of.emplace(*key, size).second) << e.formula << " repeats a function";
@@ -88,12 +107,12 @@ TEST(FormulaTable, KeepsEachFunctionOnceAtItsShortestSizeWithTheEvaluatorsValues
         };
         for (std::size_t size = 2; size <= c.max_size; ++size) {
             for (const Expression& operand : kept[size - 1])
-                for (const std::size_t op : builtins().ids_by_arity(1))
+                for (const std::size_t op : c.operators.ids(builtins(), 1))
                     EXPECT_TRUE(covered(unary(op, operand))) << unary(op, operand).formula;
             for (std::size_t left = 1; left + 1 < size; ++left)
                 for (const Expression& a : kept[left])
                     for (const Expression& b : kept[size - 1 - left])
-                        for (const std::size_t op : builtins().ids_by_arity(2))
+                        for (const std::size_t op : c.operators.ids(builtins(), 2))
                             EXPECT_TRUE(covered(binary(op, a, b))) << binary(op, a, b).formula;
         }
     }

@@ -41,8 +41,9 @@ def test_example_runs(tmp_path, example, line):
 PAGES = {
     "README.md": (4, ["Times(v_{0}, Exp(v_{1}))", "Times(v_{0}, v_{1})", r"v_{0} \cdot v_{1}"]),
     "docs/kiv_sr.md": (5, ["formula='Plus(C, Square(v_{0}))'", "Inputs and target vector must be non-empty and equal length."]),
-    "docs/companion.md": (9, ["Times(x0, Exp(x1))", "The search stopped at its time budget of 0.5 s",
-                              "Divide(v_{1}, Exp(Divide(v_{2}, v_{0})))", "y = q1**2/(eps*r**2) * f(q1/q2)",
+    "docs/companion.md": (10, ["Times(x0, Exp(x1))", "The search stopped at its time budget of 0.5 s",
+                              "Divide(v_{1}, Exp(Divide(v_{2}, v_{0})))", "True Plus(Plus(Plus(Plus(Times(C, Times(v_{0}, v_{3}))",
+                              "y = q1**2/(eps*r**2) * f(q1/q2)",
                               "Times(Divide(C, Divide(v_{0}, v_{1})), Divide(Square(v_{0}), Times(v_{2}, Square(v_{3}))))"]),
     "docs/clusters.md": (2, ["Times(v_{0}, Exp(v_{1})) True", "'Exp(v_{1})'] Times(v_{0}, Exp(v_{1}))"]),
     "docs/benchmarks.md": (1, []),

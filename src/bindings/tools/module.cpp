@@ -14,6 +14,7 @@
 #include "bindings/tools/formula_functions.hpp"
 #include "bindings/tools/search_functions.hpp"
 #include "bindings/tools/stepped_search.hpp"
+#include "bindings/tools/term_table_functions.hpp"
 
 namespace kiv::python {
 namespace {
@@ -33,6 +34,7 @@ PyRef create_module() {
     add_search_functions(module.get());
     add_stepped_search_functions(module.get());
     add_formula_functions(module.get());
+    add_term_table_functions(module.get());
     return module;
 }
 
