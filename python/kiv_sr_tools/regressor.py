@@ -29,8 +29,9 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     transform names: search transformed targets too, through
     `find_transformed`) and `operators` (the names of the operators formulas
     are built with, as for `find_candidates`; None for all eighteen; checked
-    by `fit`) and `sums_of_terms` (True: the sums of short formulas that
-    `find_sum_of_terms` finds join the front). `fit(X, y, X_units, y_units)`
+    by `fit`) and `sums_of_terms` (True: the sums and products of short
+    formulas that `find_sum_of_terms` finds join the front; with units,
+    those of the dimensionless groups). `fit(X, y, X_units, y_units)`
     searches with units, as `find_with_units` does.
 
     Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
@@ -84,14 +85,19 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             self.front_ = self._search_with_units(searcher, rows, targets, X_units, y_units)
         else:
             raise ValueError("give the units of both X and y (X_units and y_units), or of neither")
-        if self.sums_of_terms:
-            sums = find_sum_of_terms(searcher, rows, targets, operators=self.operators)
-            self.front_ = pareto_front([*self.front_, *sums])
         self.best_: SearchResult = self.front_[0]
         self.equations_ = self._equations()
         return self
 
     def _search(
+        self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
+    ) -> List[SearchResult]:
+        front = self._search_formulas(searcher, rows, targets)
+        if not self.sums_of_terms:
+            return front
+        return pareto_front([*front, *find_sum_of_terms(searcher, rows, targets, operators=self.operators)])
+
+    def _search_formulas(
         self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
     ) -> List[SearchResult]:
         if self.client is not None:
@@ -131,6 +137,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             max_time=self.max_time,
             verbose=self.verbose,
             operators=self.operators,
+            sums_of_terms=self.sums_of_terms,
         )
 
     def _search_on_cluster(

@@ -15,6 +15,7 @@ from . import _native
 from ._powers import TIMES, Tokens, product_of_powers
 from .dimensional_analysis import Exponents, dimensional_analysis
 from .search import check_budget, find_candidates
+from .sum_of_terms import find_sum_of_terms
 from .transformed import float_array, find_transformed, pareto_front
 from .units import Unit, unit_list
 
@@ -32,6 +33,7 @@ def find_with_units(
     l1_ratio: Optional[float] = None,
     verbose: bool = True,
     operators: Optional[Sequence[str]] = None,
+    sums_of_terms: bool = False,
 ) -> List[SearchResult]:
     """The Pareto front of formulas y = P(X) f(g_1(X), ..., g_k(X)) that respect units.
 
@@ -49,7 +51,9 @@ def find_with_units(
     `operators` names the operators of f alone: P and the g_i are written
     with Times, Divide, Inv, Square, Cube and Sqrt (Exp and Log for powers
     other than halves). With no group, f is a constant and nothing is
-    searched.
+    searched. With `sums_of_terms`, the sums and products of terms of the
+    groups that `find_sum_of_terms` finds for y / P join the search's
+    formulas (y = m (v^2 + u^2 + w^2) / 2 is m v^2 (C + C g1^2 + C g2^2)).
 
     Each formula found becomes the formula P f(g) of the input columns,
     refitted on y as the search refits its answers, and the result is one
@@ -72,6 +76,8 @@ def find_with_units(
     front = _search_groups(
         searcher, group_columns, target, transforms, max_time, alpha, l1_ratio, verbose, operators
     )
+    if sums_of_terms:
+        front += find_sum_of_terms(searcher, group_columns, target, operators=operators, alpha=alpha, l1_ratio=l1_ratio)
     written = (_scaled(_in_inputs(_native.tokens(result), groups), scale) for result in front)
     return pareto_front(_native.refit(searcher, tokens, X, y, alpha, l1_ratio) for tokens in written)
 

@@ -106,3 +106,15 @@ def test_the_estimator_fits_with_units_as_the_function_does():
     assert [r.formula for r in fitted.front_] == [r.formula for r in expected]
     with pytest.raises(ValueError, match="give the units of both X and y"):
         model.fit(X4, COULOMB, X_units=["C", "C", EPS, "m"])
+
+
+def test_sums_of_terms_of_the_groups_join_the_front():
+    m, v, u, w = X4.T
+    y = m * (v**2 + u**2 + w**2) / 2
+    units = ["kg", "m/s", "m/s", "m/s"]
+    searcher = kiv_sr.Searcher(max_complexity=3, beam_width=50)
+    alone = find_with_units(searcher, X4, y, units, "J", verbose=False)
+    front = find_with_units(searcher, X4, y, units, "J", sums_of_terms=True, verbose=False)
+    assert alone[0].error > 1e-6 * np.var(y) and front[0].error < 1e-20 * np.var(y)
+    rows = rng.uniform(1.0, 5.0, (20, 4))
+    np.testing.assert_allclose(front[0].eval_batch(rows), rows[:, 0] * (rows[:, 1:] ** 2).sum(axis=1) / 2)
