@@ -22,6 +22,7 @@ EPS = "A**2*s**4/(kg*m**3)"  # the permittivity's unit, C^2/(N m^2) in base unit
     (["1", "J/K", "K", "m**3"], "Pa", "n kb T V", "y = kb*T/V * f(n)"),
     ([{"m": 1}, {"m": 1, "s": -1}, "s"], "m", "x u t", "y = x * f(x/(u*t))"),
     (["J", "kg"], "m/s", "E m", "y = E**(1/2)/m**(1/2) * f()"),
+    (["m**2", "m*s", "s"], "m", "A b t", "y = b/t * f(A*t**2/b**2)"),  # integer powers before fewer inputs
     (["1", "radian"], "1", "a b", "y = 1 * f(a, b)"),
 ])
 def test_the_product_and_groups_are_the_simplest(X_units, y_units, names, analysis):
