@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Any, Dict, List, Optional, Sequence, Union
+from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -11,7 +11,9 @@ from sklearn.utils.validation import check_is_fitted, validate_data
 
 from kiv_sr import Searcher, SearchResult
 
+from . import _native
 from ._names import variable_names, with_names
+from .model_selection import best_choice, check_rule, scores
 from .search import find_candidates
 from .sympy_expression import to_sympy
 from .sum_of_terms import find_sum_of_terms
@@ -34,11 +36,22 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     those of the dimensionless groups). `fit(X, y, X_units, y_units)`
     searches with units, as `find_with_units` does.
 
-    Fitted attributes: `best_`, the lowest-error `SearchResult`; `front_`,
-    the Pareto front, lowest error first; `equations_`, the front as a table,
-    one row per formula: complexity, error, formula (written with the feature
-    names) and sympy (its SymPy expression, None without SymPy), a pandas
-    DataFrame when pandas is installed, else a list of dicts;
+    `model_selection` says which formula of the front answers: "best" (of
+    the formulas whose error is at most `selection_factor` times the
+    lowest, the one whose log error drops most per token from the next
+    simpler formula: the law rather than its fit of the noise), "accuracy"
+    (the lowest error) or "validation" (the search runs on all rows but a
+    share `validation_share` held out, chosen with `random_state`; the
+    formula of the lowest error on the rows held out answers, and every
+    formula is refitted on all rows).
+
+    Fitted attributes: `best_`, the chosen `SearchResult`, which `predict`
+    uses; `chosen_`, its position in `front_`, the Pareto front, lowest
+    error first; `equations_`, the front as a table, one row per formula:
+    complexity, error, formula (written with the feature names), sympy (its
+    SymPy expression, None without SymPy), score (the drop of log error per
+    token from the next simpler formula) and chosen (True for `best_`), a
+    pandas DataFrame when pandas is installed, else a list of dicts;
     `n_features_in_`; `feature_names_in_` when X has string column names.
     """
 
@@ -55,6 +68,10 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         client: Any = None,
         operators: Optional[Sequence[str]] = None,
         sums_of_terms: bool = False,
+        model_selection: str = "best",
+        selection_factor: float = 1.5,
+        validation_share: float = 0.25,
+        random_state: int = 0,
     ) -> None:
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -67,6 +84,10 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self.client = client
         self.operators = operators
         self.sums_of_terms = sums_of_terms
+        self.model_selection = model_selection
+        self.selection_factor = selection_factor
+        self.validation_share = validation_share
+        self.random_state = random_state
 
     def fit(
         self,
@@ -78,16 +99,49 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         """Searches the formula. With `X_units` (one unit per column) and `y_units`, the
         search respects units, as `find_with_units` does; give both or neither."""
         rows, targets = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
-        searcher = Searcher(self.max_complexity, self.complexity_penalty, self.beam_width, self.alpha, self.l1_ratio)
-        if X_units is None and y_units is None:
-            self.front_: List[SearchResult] = self._search(searcher, rows, targets)
-        elif X_units is not None and y_units is not None:
-            self.front_ = self._search_with_units(searcher, rows, targets, X_units, y_units)
-        else:
+        check_rule(self.model_selection, self.selection_factor, self.validation_share)
+        if (X_units is None) != (y_units is None):
             raise ValueError("give the units of both X and y (X_units and y_units), or of neither")
-        self.best_: SearchResult = self.front_[0]
+        searcher = Searcher(self.max_complexity, self.complexity_penalty, self.beam_width, self.alpha, self.l1_ratio)
+        if self.model_selection == "validation":
+            self.front_, self.chosen_ = self._validated(searcher, rows, targets, X_units, y_units)
+        else:
+            self.front_ = self._front(searcher, rows, targets, X_units, y_units)
+            best = self.model_selection == "best"
+            self.chosen_ = best_choice(self.front_, self.selection_factor) if best else 0
+        self.best_: SearchResult = self.front_[self.chosen_]
         self.equations_ = self._equations()
         return self
+
+    def _front(
+        self,
+        searcher: Searcher,
+        rows: npt.NDArray[np.float64],
+        targets: npt.NDArray[np.float64],
+        X_units: Optional[Sequence[Unit]],
+        y_units: Optional[Unit],
+    ) -> List[SearchResult]:
+        if X_units is None or y_units is None:
+            return self._search(searcher, rows, targets)
+        return self._search_with_units(searcher, rows, targets, X_units, y_units)
+
+    def _validated(
+        self,
+        searcher: Searcher,
+        rows: npt.NDArray[np.float64],
+        targets: npt.NDArray[np.float64],
+        X_units: Optional[Sequence[Unit]],
+        y_units: Optional[Unit],
+    ) -> Tuple[List[SearchResult], int]:
+        """The front of a search on all rows but a seeded share held out, each formula refitted
+        on all rows, and the position of the one of the lowest error on the rows held out."""
+        order = np.random.default_rng(self.random_state).permutation(len(targets))
+        held, kept = np.split(order, [max(1, round(self.validation_share * len(targets)))])
+        front = self._front(searcher, rows[kept], targets[kept], X_units, y_units)
+        with np.errstate(invalid="ignore", over="ignore"):
+            errors = [np.mean((np.asarray(r.eval_batch(rows[held])) - targets[held]) ** 2) for r in front]
+        chosen = int(np.argmin(np.where(np.isnan(errors), np.inf, errors)))
+        return [_native.refit(searcher, result, rows, targets) for result in front], chosen
 
     def _search(
         self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
@@ -158,7 +212,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             return search_on(client)
 
     def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
-        """The best formula's value on each row of X; NaN where it has none."""
+        """The chosen formula's value on each row of X; NaN where it has none."""
         check_is_fitted(self)
         rows = validate_data(self, X, reset=False, dtype=np.float64)
         return np.asarray(self.best_.eval_batch(rows), dtype=np.float64)
@@ -172,8 +226,10 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
                 "error": result.error,
                 "formula": with_names(result.formula, names),
                 "sympy": _sympy_or_none(result, names),
+                "score": score,
+                "chosen": position == self.chosen_,
             }
-            for result in self.front_
+            for position, (result, score) in enumerate(zip(self.front_, scores(self.front_)))
         ]
         try:
             import pandas
