@@ -17,7 +17,7 @@ For each rule:
              laws may need non-negative inputs), against the noise-free law;
              a formula without a value at some point scores -inf.
 
-    python benchmarks/noise.py [--noise 0 0.001 0.01 0.1] [--max-complexity 10] [--only Nguyen-1 ...]
+    python benchmarks/noise.py [--noise 0 0.001 0.01 0.1] [--max-complexity 10] [--only Nguyen-1 ...] [--sums]
 
 Needs kiv_sr with its companion package, scikit-learn and SymPy
 (`pip install '.[all]'`). Progress on standard error, tables on standard output.
@@ -83,14 +83,16 @@ def choice(result: SearchResult, searcher: Searcher, data: Data, test: np.ndarra
     return Choice(verdict.recovered, r2(result, test, truth), result.formula)
 
 
-def run_law(p: Problem, level: float, max_complexity: int, beam_width: int, max_time: float) -> Dict[str, Choice]:
+def run_law(
+    p: Problem, level: float, max_complexity: int, beam_width: int, max_time: float, sums: bool
+) -> Dict[str, Choice]:
     data = data_for(p)
     y = noisy(data, p, level)
     test = test_points(p)
     truth = p.law(NUMPY, test.T)
     searcher = Searcher(max_complexity=max_complexity, beam_width=beam_width)
     settings: Dict[str, Any] = dict(
-        max_complexity=max_complexity, beam_width=beam_width, max_time=max_time, verbose=False
+        max_complexity=max_complexity, beam_width=beam_width, max_time=max_time, verbose=False, sums_of_terms=sums
     )
     shared = KivRegressor(model_selection="accuracy", **settings).fit(data.X, y)
     validated = KivRegressor(model_selection="validation", **settings).fit(data.X, y)
@@ -121,17 +123,19 @@ def main(argv: Optional[Sequence[str]] = None) -> None:
     parser.add_argument("--beam-width", type=int, default=1000, help="default: the estimator's, %(default)s")
     parser.add_argument("--max-time", type=float, default=60.0, help="seconds per search (default: %(default)g)")
     parser.add_argument("--only", nargs="+", metavar="NAME", help="these laws only")
+    parser.add_argument("--sums", action="store_true", help="fit with KivRegressor(sums_of_terms=True)")
     options = parser.parse_args(argv)
     laws = [recovery.PROBLEMS[name] for name in options.only or recovery.PROBLEMS]
     print(
         f"Noisy recovery: {len(laws)} laws, noise {options.noise}, max_complexity {options.max_complexity}, "
-        f"beam_width {options.beam_width}, {options.max_time:g} s per search.\n{machine_line()}"
+        f"beam_width {options.beam_width}, {options.max_time:g} s per search"
+        f"{', sums of terms' if options.sums else ''}.\n{machine_line()}"
     )
     results: Dict[float, Dict[str, List[Choice]]] = {level: {rule: [] for rule in RULES} for level in options.noise}
     for p in laws:
         for level in options.noise:
             start = time.perf_counter()
-            chosen = run_law(p, level, options.max_complexity, options.beam_width, options.max_time)
+            chosen = run_law(p, level, options.max_complexity, options.beam_width, options.max_time, options.sums)
             for rule, c in chosen.items():
                 results[level][rule].append(c)
             summary = ", ".join(f"{rule} {'yes' if c.recovered else 'no'} {c.r2:.3f}" for rule, c in chosen.items())
