@@ -14,8 +14,9 @@ For each rule:
   R^2        of the chosen formula, as fitted, on 200 fresh points from the
              sampling ranges widened by a quarter of their width on each
              side (only upwards where a range starts at 0 or above, whose
-             laws may need non-negative inputs), against the noise-free law;
-             a formula without a value at some point scores -inf.
+             laws may need non-negative inputs) where the law has a real
+             value, against the noise-free law; a formula without a value
+             at some point scores -inf.
 
     python benchmarks/noise.py [--noise 0 0.001 0.01 0.1] [--max-complexity 10] [--only Nguyen-1 ...] [--sums]
 
@@ -89,7 +90,10 @@ def run_law(
     data = data_for(p)
     y = noisy(data, p, level)
     test = test_points(p)
-    truth = p.law(NUMPY, test.T)
+    with np.errstate(all="ignore"):
+        truth = p.law(NUMPY, test.T)
+    # Where the law itself has no real value (arcsin beyond 1, say), there is nothing to predict.
+    test, truth = test[np.isfinite(truth)], truth[np.isfinite(truth)]
     searcher = Searcher(max_complexity=max_complexity, beam_width=beam_width)
     settings: Dict[str, Any] = dict(
         max_complexity=max_complexity, beam_width=beam_width, max_time=max_time, verbose=False, sums_of_terms=sums
