@@ -55,7 +55,8 @@ def dimensional_analysis(
 def _scales(matrix: _rational.Matrix, target: Dimension, count: int) -> Iterator[Exponents]:
     """Every product of powers of independent inputs that carries `target`, the preferred first."""
     found: List[Tuple[Tuple[object, ...], Exponents]] = []
-    for size in range(count + 1):
+    # Independent inputs are at most as many as the matrix's rank: larger subsets are never tried.
+    for size in range(_rational.rank(matrix) + 1):
         for subset in itertools.combinations(range(count), size):
             columns = [[row[j] for j in subset] for row in matrix]
             if _rational.rank(columns) < size:
@@ -81,25 +82,35 @@ def _preference(subset: Sequence[int], exponents: Sequence[Fraction]) -> Tuple[o
 
 def _groups(matrix: _rational.Matrix, count: int) -> Tuple[Tuple[int, ...], ...]:
     """A basis of the dimensionless groups: of the groups of fewest inputs (one per set of
-    inputs whose only group it is), the simplest that are independent of those taken."""
+    inputs whose only group it is), the simplest that are independent of those taken.
+    Sets are tried by size, the smallest first, until the basis is complete; a group never
+    has more inputs than the matrix's rank plus one."""
     wanted = count - _rational.rank(matrix)
-    circuits = []
-    for size in range(1, count + 1):
-        for subset in itertools.combinations(range(count), size):
-            space = _rational.null_space([[row[j] for j in subset] for row in matrix], size)
-            if len(space) == 1 and all(value != 0 for value in space[0]):
-                exponents = [0] * count
-                for j, value in zip(subset, _rational.smallest_integers(space[0])):
-                    exponents[j] = value
-                circuits.append(tuple(exponents))
-    circuits.sort(key=lambda g: (sum(e != 0 for e in g), sum(map(abs, g)), max(map(abs, g)), [e == 0 for e in g]))
     basis: List[Tuple[int, ...]] = []
-    for circuit in circuits:
+    for size in range(1, min(count, _rational.rank(matrix) + 1) + 1):
         if len(basis) == wanted:
             break
-        if _rational.rank([[Fraction(e) for e in g] for g in (*basis, circuit)]) > len(basis):
-            basis.append(circuit)
+        for circuit in sorted(_circuits(matrix, count, size), key=_simplicity):
+            taken = [[Fraction(e) for e in group] for group in (*basis, circuit)]
+            if len(basis) < wanted and _rational.rank(taken) > len(basis):
+                basis.append(circuit)
     return tuple(basis)
+
+
+def _circuits(matrix: _rational.Matrix, count: int, size: int) -> Iterator[Tuple[int, ...]]:
+    """The groups of exactly `size` inputs that are the only group of their inputs."""
+    for subset in itertools.combinations(range(count), size):
+        space = _rational.null_space([[row[j] for j in subset] for row in matrix], size)
+        if len(space) == 1 and all(value != 0 for value in space[0]):
+            exponents = [0] * count
+            for j, value in zip(subset, _rational.smallest_integers(space[0])):
+                exponents[j] = value
+            yield tuple(exponents)
+
+
+def _simplicity(group: Tuple[int, ...]) -> Tuple[object, ...]:
+    # Small exponents, then the first columns.
+    return (sum(map(abs, group)), max(map(abs, group)), [e == 0 for e in group])
 
 
 def _refusal(inputs: Sequence[Dimension], target: Dimension, reachable_with_dependent_powers: bool) -> str:

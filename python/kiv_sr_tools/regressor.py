@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -103,41 +103,34 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         if (X_units is None) != (y_units is None):
             raise ValueError("give the units of both X and y (X_units and y_units), or of neither")
         searcher = Searcher(self.max_complexity, self.complexity_penalty, self.beam_width, self.alpha, self.l1_ratio)
+
+        def search(rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]) -> List[SearchResult]:
+            if X_units is None or y_units is None:
+                return self._search(searcher, rows, targets)
+            return self._search_with_units(searcher, rows, targets, X_units, y_units)
+
         if self.model_selection == "validation":
-            self.front_, self.chosen_ = self._validated(searcher, rows, targets, X_units, y_units)
+            self.front_, self.chosen_ = self._validated(search, searcher, rows, targets)
         else:
-            self.front_ = self._front(searcher, rows, targets, X_units, y_units)
+            self.front_ = search(rows, targets)
             best = self.model_selection == "best"
             self.chosen_ = best_choice(self.front_, self.selection_factor) if best else 0
         self.best_: SearchResult = self.front_[self.chosen_]
         self.equations_ = self._equations()
         return self
 
-    def _front(
-        self,
-        searcher: Searcher,
-        rows: npt.NDArray[np.float64],
-        targets: npt.NDArray[np.float64],
-        X_units: Optional[Sequence[Unit]],
-        y_units: Optional[Unit],
-    ) -> List[SearchResult]:
-        if X_units is None or y_units is None:
-            return self._search(searcher, rows, targets)
-        return self._search_with_units(searcher, rows, targets, X_units, y_units)
-
     def _validated(
         self,
+        search: Callable[[npt.NDArray[np.float64], npt.NDArray[np.float64]], List[SearchResult]],
         searcher: Searcher,
         rows: npt.NDArray[np.float64],
         targets: npt.NDArray[np.float64],
-        X_units: Optional[Sequence[Unit]],
-        y_units: Optional[Unit],
     ) -> Tuple[List[SearchResult], int]:
         """The front of a search on all rows but a seeded share held out, each formula refitted
         on all rows, and the position of the one of the lowest error on the rows held out."""
         order = np.random.default_rng(self.random_state).permutation(len(targets))
         held, kept = np.split(order, [max(1, round(self.validation_share * len(targets)))])
-        front = self._front(searcher, rows[kept], targets[kept], X_units, y_units)
+        front = search(rows[kept], targets[kept])
         with np.errstate(invalid="ignore", over="ignore"):
             errors = [np.mean((np.asarray(r.eval_batch(rows[held])) - targets[held]) ** 2) for r in front]
         chosen = int(np.argmin(np.where(np.isnan(errors), np.inf, errors)))

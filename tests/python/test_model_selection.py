@@ -55,6 +55,11 @@ def test_the_law_is_chosen_over_its_fit_of_the_noise():
     np.testing.assert_allclose(table["score"], scores(model.front_))
 
 
+@pytest.mark.parametrize("rule", ["best", "validation"])
+def test_an_exact_fit_is_chosen_on_clean_data(rule):
+    assert fitted(CLEAN, model_selection=rule).best_.formula == LAW
+
+
 def test_validation_is_seeded_and_refits_on_every_row():
     first, again = fitted(NOISY, model_selection="validation"), fitted(NOISY, model_selection="validation")
     assert [r.formula for r in first.front_] == [r.formula for r in again.front_]
