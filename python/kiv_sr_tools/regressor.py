@@ -31,10 +31,11 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
     transform names: search transformed targets too, through
     `find_transformed`) and `operators` (the names of the operators formulas
     are built with, as for `find_candidates`; None for all eighteen; checked
-    by `fit`) and `sums_of_terms` (True: the sums and products of short
-    formulas that `find_sum_of_terms` finds join the front; with units,
-    those of the dimensionless groups). `fit(X, y, X_units, y_units)`
-    searches with units, as `find_with_units` does.
+    by `fit`) and `sums_of_terms` (True, the default: the sums and products
+    of short formulas that `find_sum_of_terms` finds join the front, where
+    `operators` hold Plus and Times; with units, those of the dimensionless
+    groups). `fit(X, y, X_units, y_units)` searches with units, as
+    `find_with_units` does.
 
     `model_selection` says which formula of the front answers: "best" (of
     the formulas whose error is at most `selection_factor` times the
@@ -67,7 +68,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         transforms: Union[bool, Sequence[str]] = False,
         client: Any = None,
         operators: Optional[Sequence[str]] = None,
-        sums_of_terms: bool = False,
+        sums_of_terms: bool = True,
         model_selection: str = "best",
         selection_factor: float = 1.5,
         validation_share: float = 0.25,
@@ -140,7 +141,7 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
         self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]
     ) -> List[SearchResult]:
         front = self._search_formulas(searcher, rows, targets)
-        if not self.sums_of_terms:
+        if not self._sums_searched():
             return front
         return pareto_front([*front, *find_sum_of_terms(searcher, rows, targets, operators=self.operators)])
 
@@ -184,8 +185,13 @@ class KivRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]
             max_time=self.max_time,
             verbose=self.verbose,
             operators=self.operators,
-            sums_of_terms=self.sums_of_terms,
+            sums_of_terms=self._sums_searched(),
         )
+
+    def _sums_searched(self) -> bool:
+        """Whether sums of terms join the front: asked for, and written with the chosen operators."""
+        writable = self.operators is None or {"Plus", "Times"} <= set(self.operators)
+        return bool(self.sums_of_terms) and writable
 
     def _search_on_cluster(
         self, searcher: Searcher, rows: npt.NDArray[np.float64], targets: npt.NDArray[np.float64]

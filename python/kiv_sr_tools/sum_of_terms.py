@@ -48,8 +48,21 @@ MIN_NEW_PART = 1e-10
 CONSTANT_SPREAD = 1e-12
 # Decimals of the unit columns that tell terms apart: closer ones fit y alike.
 DISTINCT_DECIMALS = 9
-# A term is pruned from a set while y's residual grows by less than this share of y's spread.
+# A term is pruned from a set while y's residual grows by less than this share of y's spread
+# beyond what noise alone would explain.
 PRUNE_SLACK = 1e-12
+# What a term costs in multiples of ln(number of terms), against rows * ln(residual).
+# One term picked among m would cost 2 (the risk-inflation bound), but the beam
+# picks whole sets: on pure noise over 1, 3 and 6 inputs (12 draws each of 50
+# rows) some sets needed up to 2.65 to be pruned away; 3 prunes all of them.
+NOISE_PENALTY = 3.0
+# Rows the terms are picked on: a few hundred tell terms apart as well as
+# thousands, and the library holds every term's value on each of them.
+SELECTION_ROWS = 200
+# The largest term size by default, and the most term values (terms x rows) the
+# default lets the library hold: some 250 MB while it is built.
+DEFAULT_TERM_SIZE = 4
+LIBRARY_VALUES = 5_000_000
 
 
 @dataclass(frozen=True)
@@ -74,7 +87,7 @@ def find_sum_of_terms(
     y: npt.ArrayLike,
     *,
     max_terms: int = 5,
-    term_size: int = 4,
+    term_size: Optional[int] = None,
     operators: Optional[Sequence[str]] = None,
     alpha: Optional[float] = None,
     l1_ratio: Optional[float] = None,
@@ -92,7 +105,15 @@ def find_sum_of_terms(
     Plus and Times, the operators of the sums. The formulas are not bound by the
     searcher's max_complexity: k terms of s tokens in all make s + 3k + 1
     tokens. The terms grow about tenfold with each token of `term_size` (at 4
-    tokens, some 700 of one input and 12 000 of nine), and the time with them.
+    tokens, some 700 of one input and 12 000 of nine), and the time and memory
+    with them; None takes the largest size up to 4 whose terms' values on the
+    rows the terms are picked on fit in some 250 MB (4 up to eight inputs,
+    then 3). The terms are picked, and their constants started, on at most
+    200 rows spread evenly over X; the refit uses every row.
+
+    A term joins a sum only if it lowers the residual by more than the best of
+    the terms would on pure noise, so that on noisy data the sums stop at the
+    terms that carry the law instead of fitting the noise with more.
 
     With `products`, where y has one sign, the same search on log y (log(-y))
     finds products of powers of terms, y = Exp(C*t1 + ... + C) (its Neg): laws
@@ -102,23 +123,43 @@ def find_sum_of_terms(
     The engine reads or refuses X and y as every search does; a `max_terms` or
     `term_size` that is not a positive integer raises ValueError."""
     terms = _positive_count("max_terms", max_terms)
-    size = _positive_count("term_size", term_size)
+    size = None if term_size is None else _positive_count("term_size", term_size)
     # Refitting the constant first lets the engine refuse the data as every search does.
     constant = _native.refit(searcher, (("param", 0.0, 0.0),), X, y, alpha, l1_ratio)
     targets = np.asarray(y, dtype=np.float64)
     if not np.all(np.isfinite(targets)):
         # No sum fits such targets; the search says so as it says it to every caller.
         return _native.search(searcher, X, y, alpha, l1_ratio, None, False, operators)[0]
-    library = term_library(X, size, operators)
+    picked = _selection_rows(len(targets))
+    rows = np.asarray(X, dtype=np.float64)[picked]
+    library = term_library(rows, _fitting_term_size(rows, operators) if size is None else size, operators)
     # Checked once the engine has read the names, so that names it refuses are refused in its words.
     _require_sum_operators(operators)
     found = [constant]
     for transform in _searched(targets, operators, products):
-        target = transform.forward(targets)
+        target = transform.forward(targets)[picked]
         for support in picks(library, target, terms):
             tokens = transform.undo(sum_tokens(library, support, target))
             found.append(_native.refit(searcher, tokens, X, y, alpha, l1_ratio))
     return pareto_front(found)
+
+
+def _selection_rows(count: int) -> npt.NDArray[np.int64]:
+    """The positions of the rows the terms are picked on: all of `count` rows, or
+    SELECTION_ROWS of them spread evenly, the first and the last among them."""
+    if count <= SELECTION_ROWS:
+        return np.arange(count)
+    return np.unique(np.linspace(0, count - 1, SELECTION_ROWS).round().astype(np.int64))
+
+
+def _fitting_term_size(rows: Values, operators: Optional[Sequence[str]]) -> int:
+    """The largest term size up to DEFAULT_TERM_SIZE whose library holds at most
+    LIBRARY_VALUES values on `rows`; 1 if none does."""
+    for size in range(DEFAULT_TERM_SIZE, 1, -1):
+        # The engine tells formulas apart by its own probes, so one row counts them all.
+        if len(_native.term_table(rows[:1], size, operators)[0]) * len(rows) <= LIBRARY_VALUES:
+            return size
+    return 1
 
 
 def _searched(y: Values, operators: Optional[Sequence[str]], products: bool) -> List[Transform]:
@@ -162,11 +203,12 @@ def picks(library: Library, y: Values, max_terms: int) -> List[Support]:
     groups = library.by_size()
     level: Dict[int, Dict[Support, float]] = {0: {(): 1.0}}
     offered: Dict[Support, None] = {}
+    noise_gain = _noise_gain(len(library.tokens), len(y))
     for _ in range(max_terms + 1):
         level = _next_level(library, groups, target, level)
         for group in level.values():
-            pruned = _pruned(library, target, min(group, key=group.__getitem__))
-            if len(pruned) <= max_terms:
+            pruned = _pruned(library, target, min(group, key=group.__getitem__), noise_gain)
+            if 0 < len(pruned) <= max_terms:
                 offered.setdefault(pruned)
     return sorted(offered, key=lambda support: (int(library.sizes[list(support)].sum()), len(support)))
 
@@ -236,20 +278,33 @@ def _largest(values: Values, members: npt.NDArray[np.int64]) -> npt.NDArray[np.i
     return members[np.argpartition(-values[members], BEAM_WIDTH - 1)[:BEAM_WIDTH]]
 
 
-def _pruned(library: Library, target: Values, support: Support) -> Support:
-    """`support` less, one at a time, the terms whose removal leaves y's residual the same."""
+def _noise_gain(terms: int, rows: int) -> float:
+    """The factor by which terms picked among `terms` lower y's residual on `rows` rows when
+    y is noise: a term that lowers it by no more has found no more than noise.
+
+    Each term costs NOISE_PENALTY * ln m in rows * ln(residual), so it must
+    lower the residual by m^(NOISE_PENALTY / rows)."""
+    return float(np.exp(NOISE_PENALTY * np.log(max(terms, 2)) / rows))
+
+
+def _pruned(library: Library, target: Values, support: Support, noise_gain: float) -> Support:
+    """`support` less, one at a time, the terms whose removal raises y's residual by no
+    more than the factor `noise_gain`: terms that fit no more than noise would."""
     kept = list(support)
     whole = _residual(library, target, kept)
-    while len(kept) > 1:
+    while kept:
         residual, position = min((_residual(library, target, kept[:i] + kept[i + 1 :]), i) for i in range(len(kept)))
-        if residual > whole + PRUNE_SLACK:
+        if residual > whole * noise_gain + PRUNE_SLACK:
             break
         del kept[position]
+        whole = residual
     return tuple(kept)
 
 
 def _residual(library: Library, target: Values, support: Sequence[int]) -> float:
     """y's share left unfitted by the least-squares fit on the terms of `support`."""
+    if not support:
+        return float(target @ target)
     unit = library.unit[list(support)].T
     left = target - unit @ np.linalg.lstsq(unit, target, rcond=None)[0]
     return float(left @ left)

@@ -12,7 +12,7 @@ import pytest
 
 import kiv_sr
 from conftest import small_searcher
-from kiv_sr_tools import _native, find_candidates, find_sum_of_terms
+from kiv_sr_tools import _native, find_candidates, find_sum_of_terms, sum_of_terms
 
 rng = np.random.default_rng(0)
 UNIT, SIX = rng.uniform(-1, 1, (50, 1)), rng.uniform(1, 5, (50, 6))
@@ -118,7 +118,40 @@ def test_the_estimator_adds_the_sums_to_its_front():
     from kiv_sr_tools import KivRegressor
 
     X, y = SIX, LAWS["x1y1+x2y2+x3y3"][1]
-    plain = KivRegressor(3, 0.1, 50, verbose=False).fit(X, y)
-    model = KivRegressor(3, 0.1, 50, verbose=False, sums_of_terms=True).fit(X, y)
+    plain = KivRegressor(3, 0.1, 50, verbose=False, sums_of_terms=False).fit(X, y)
+    model = KivRegressor(3, 0.1, 50, verbose=False).fit(X, y)
     assert plain.best_.error > 1e-3 and model.best_.error < 1e-20 * np.var(y)
     assert model.best_.formula in {r.formula for r in find_sum_of_terms(small_searcher(), X, y)}
+
+
+@pytest.mark.parametrize("X", [UNIT, SIX])
+@pytest.mark.parametrize("seed", range(3))
+def test_on_pure_noise_no_term_joins_the_constant(X, seed):
+    noise = np.random.default_rng(seed).normal(0.0, 1.0, len(X))
+    assert [r.formula for r in find_sum_of_terms(small_searcher(), X, noise)] == ["C"]
+
+
+def test_terms_picked_on_spread_rows_are_refitted_on_all_rows():
+    X = np.random.default_rng(1).uniform(1, 5, (1001, 6))
+    y = X[:, 0] * X[:, 3] + X[:, 1] * X[:, 4] + X[:, 2] * X[:, 5]
+    best = find_sum_of_terms(small_searcher(), X, y)[0]
+    assert best.error < 1e-20 * np.var(y)
+    assert best.error == pytest.approx(np.mean((np.array(best.eval_batch(X)) - y) ** 2), rel=1e-9, abs=1e-22)
+
+
+@pytest.mark.parametrize("shape, operators, size", [
+    ((50, 3), None, 4), ((200, 12), None, 3), ((200, 12), ["Plus", "Times"], 4), ((5000, 12), None, 3),
+])
+def test_the_default_term_size_keeps_the_library_in_bounds(shape, operators, size):
+    rows = np.random.default_rng(2).uniform(1, 2, shape)[sum_of_terms._selection_rows(shape[0])]
+    assert len(rows) == min(shape[0], sum_of_terms.SELECTION_ROWS)
+    assert sum_of_terms._fitting_term_size(rows, operators) == size
+
+
+def test_the_estimator_leaves_out_sums_its_operators_cannot_write():
+    pytest.importorskip("sklearn")
+    from kiv_sr_tools import KivRegressor
+
+    X, y = LAWS["x^3+x^2+x"][:2]
+    model = KivRegressor(3, 0.1, 50, verbose=False, operators=["Cube", "Square", "Plus"]).fit(X, y)
+    assert set().union(*map(operator_names, model.front_)) <= {"Cube", "Square", "Plus"}
