@@ -497,10 +497,7 @@ def arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     options = parser.parse_args(argv)
     if options.published and "units" in options.columns:
         parser.error("the published laws carry no units: choose among --columns plain nounits sums")
-    known = recovery.PROBLEMS if options.published else LAWS_BY_NAME
-    unknown = [name for name in options.only or () if name not in known]
-    if unknown:
-        parser.error(f"unknown laws {', '.join(unknown)}; --list names them")
+    recovery.refuse_unknown(parser, options.only, recovery.PROBLEMS if options.published else LAWS_BY_NAME)
     return options
 
 

@@ -174,6 +174,7 @@ def main(argv: Optional[Sequence[str]] = None) -> None:
     parser.add_argument("--many-inputs", action="store_true", help="the laws of many_inputs.py")
     options = parser.parse_args(argv)
     known = many_inputs.LAWS_BY_NAME if options.many_inputs else recovery.PROBLEMS
+    recovery.refuse_unknown(parser, options.only, known)
     laws = [known[name] for name in options.only or known]
     print(
         f"Noisy recovery: {len(laws)} laws, noise {options.noise}, max_complexity {options.max_complexity}, "

@@ -32,7 +32,7 @@ import warnings
 import zlib
 from dataclasses import dataclass
 from types import FrameType, SimpleNamespace
-from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Iterator, List, Mapping, Optional, Sequence, Tuple
 
 import numpy as np
 import sympy
@@ -454,10 +454,15 @@ def arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     parser.add_argument("--max-time", type=float, default=MAX_TIME, help="seconds per plain search (default: %(default)g)")
     parser.add_argument("--list", action="store_true", help="print the problems and exit")
     options = parser.parse_args(argv)
-    unknown = [name for name in options.only or () if name not in PROBLEMS]
-    if unknown:
-        parser.error(f"unknown problems {', '.join(unknown)}; --list names them")
+    refuse_unknown(parser, options.only, PROBLEMS)
     return options
+
+
+def refuse_unknown(parser: argparse.ArgumentParser, names: Optional[Sequence[str]], known: Mapping[str, Any]) -> None:
+    """A usage error naming the `names` (given with --only) that are not among the `known` laws."""
+    unknown = [name for name in names or () if name not in known]
+    if unknown:
+        parser.error(f"unknown laws {', '.join(unknown)}; recovery.py --list and many_inputs.py --list name them")
 
 
 def main(argv: Optional[Sequence[str]] = None) -> None:
